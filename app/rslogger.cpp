@@ -1,0 +1,130 @@
+#include "rslogger.h"
+
+#include <QAtomicPointer>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextStream>
+#include <QtDebug>
+
+namespace {
+
+// One lock serialises creation of the instance and every line.
+QMutex& loggerMutex() {
+  static QMutex mutex;
+  return mutex;
+}
+
+QAtomicPointer<RSLogger> g_created;
+bool g_processLoggerDestroyed = false;
+
+const QString kLogFilePrefix = QStringLiteral("Log_");
+const QString kLogFileSuffix = QStringLiteral(".txt");
+
+}  // namespace
+
+QSharedPointer<RSLogger>& RSLogger::instance() {
+  static QSharedPointer<RSLogger> s_instance;
+  if (!g_created.loadAcquire()) {
+    QMutexLocker lock(&loggerMutex());
+    if (!g_created.loadRelaxed()) {
+      s_instance.reset(new RSLogger(defaultFolder(), true));
+      g_created.storeRelease(s_instance.data());
+    }
+  }
+  return s_instance;
+}
+
+RSLogger::RSLogger(const QString& folder) : RSLogger(folder, false) {}
+
+RSLogger::RSLogger(const QString& folder, bool processWide) : processWide_(processWide) {
+  openFile(folder);
+}
+
+RSLogger::~RSLogger() {
+  QMutexLocker lock(&loggerMutex());
+  if (file_) {
+    file_->close();
+    delete file_;
+    file_ = nullptr;
+  }
+  if (processWide_) g_processLoggerDestroyed = true;
+}
+
+void RSLogger::openFile(const QString& folder) {
+  QDir dir(folder);
+  if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) {
+    qDebug().noquote() << QStringLiteral("Create Log folder fail. [%1]").arg(folder);
+    return;
+  }
+  const QString path = dir.filePath(
+      kLogFilePrefix + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + kLogFileSuffix);
+  pruneOldFiles(folder);
+
+  file_ = new QFile(path);
+  const bool existed = file_->exists();
+  file_->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
+  if (!existed) {
+    const QString stars(78, QLatin1Char('*'));
+    QTextStream out(file_);
+    out.setCodec("UTF-8");
+    out << stars << '\n'
+        << "* Device Monitor Application Running Log Information." << '\n'
+        << "* BuildTime:"
+        << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) << '\n'
+        << stars << '\n';
+    out.flush();
+    file_->flush();
+  }
+}
+
+void RSLogger::pruneOldFiles(const QString& folder) {
+  // Only our own day files count: the names sort by date, so the last two are the
+  // newest. Anything else a user keeps in the folder is left alone.
+  QDir dir(folder);
+  QStringList files = dir.entryList({kLogFilePrefix + QStringLiteral("*") + kLogFileSuffix},
+                                    QDir::Files | QDir::Hidden, QDir::Name);
+  while (files.size() > 2) dir.remove(files.takeFirst());
+}
+
+QString RSLogger::filePath() const { return file_ ? file_->fileName() : QString(); }
+
+QString RSLogger::levelLabel(int level) {
+  switch (level) {
+    case LevelInfo:
+      return QStringLiteral("Info    ");
+    case LevelWarning:
+      return QStringLiteral("Warnning");
+    case LevelError:
+      return QStringLiteral("Error   ");
+    case LevelCritical:
+      return QStringLiteral("Critical");
+    case LevelTimer:
+      return QStringLiteral("Timer   ");
+    case LevelDebug:
+      return QStringLiteral("Debug   ");
+    default:
+      return QStringLiteral("Unknown ");
+  }
+}
+
+QString RSLogger::formatLine(const QDateTime& time, int level, const char* function,
+                             const QString& message) {
+  return QStringLiteral("[%1] [%2] %3(): %4")
+      .arg(time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), levelLabel(level),
+           QString::fromLatin1(function ? function : ""), message);
+}
+
+void RSLogger::writeLog(int level, const QString& message, const char* function) {
+  if ((level & levelMask_) == 0) return;
+  QMutexLocker lock(&loggerMutex());
+  const QString line = formatLine(QDateTime::currentDateTime(), level, function, message);
+  qInfo().noquote() << line;
+  if (!file_ || (processWide_ && g_processLoggerDestroyed)) return;
+  QTextStream out(file_);
+  out.setCodec("UTF-8");
+  out << line << '\n';
+  out.flush();
+  file_->flush();
+}

@@ -1,0 +1,26 @@
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include "rslogger.h"
+
+// One log line, formatted, written and flushed to the file.
+static void BM_WriteLogLine(benchmark::State& state) {
+  QTemporaryDir dir;
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+  RSLogger logger(dir.path());
+  for (auto _ : state)
+    logger.writeLog(RSLogger::LevelWarning, QStringLiteral("Device refused the data frame."),
+                    "SendHIDDataThread::sendDataToHIDDevice");
+  qInstallMessageHandler(nullptr);
+}
+BENCHMARK(BM_WriteLogLine);
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
