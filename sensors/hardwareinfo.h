@@ -1,0 +1,17 @@
+// One sensor sample as the sampler emits it.
+#pragma once
+
+#include <QString>
+
+namespace COMMON {
+
+// Each member is a non-negative decimal integer (degrees Celsius, percent, rpm) or "--".
+struct HardwareInfo {
+  QString strCPUTemperature;
+  QString strCPUUsageRate;
+  QString strGPUTemperature;
+  QString strGPUUsageRate;
+  QString strFanRpm;
+};
+
+}  // namespace COMMON
