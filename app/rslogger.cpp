@@ -58,8 +58,9 @@ void RSLogger::openFile(const QString& folder) {
     qDebug().noquote() << QStringLiteral("Create Log folder fail. [%1]").arg(folder);
     return;
   }
-  const QString path = dir.filePath(
-      kLogFilePrefix + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + kLogFileSuffix);
+  const QString path =
+      dir.filePath(kLogFilePrefix + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) +
+                   kLogFileSuffix);
   pruneOldFiles(folder);
 
   file_ = new QFile(path);

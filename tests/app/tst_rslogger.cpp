@@ -20,9 +20,7 @@ QStringList readLines(const QString& path) {
   return lines;
 }
 
-QString todayFile() {
-  return "Log_" + QDate::currentDate().toString("yyyy-MM-dd") + ".txt";
-}
+QString todayFile() { return "Log_" + QDate::currentDate().toString("yyyy-MM-dd") + ".txt"; }
 
 void touch(const QString& path) {
   QFile f(path);
@@ -55,7 +53,8 @@ class TestRSLogger : public QObject {
     QCOMPARE(lines[0], QString(78, '*'));
     QCOMPARE(lines[1], "* Device Monitor Application Running Log Information.");
     QVERIFY(QRegularExpression(R"(^\* BuildTime:\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)")
-                .match(lines[2]).hasMatch());
+                .match(lines[2])
+                .hasMatch());
     QCOMPARE(lines[3], QString(78, '*'));
     QVERIFY(lines[4].endsWith("] [Error   ] Test::first(): first"));
     QVERIFY(lines[5].endsWith("] [Warnning] Test::second(): second"));
@@ -108,9 +107,9 @@ class TestRSLogger : public QObject {
   void pruning_data() {
     QTest::addColumn<QStringList>("before");
     QTest::addColumn<QStringList>("after");
-    QTest::newRow("three old files") << QStringList{"Log_2024-01-01.txt", "Log_2024-01-02.txt",
-                                                    "Log_2024-01-03.txt"}
-                                     << QStringList{"Log_2024-01-02.txt", "Log_2024-01-03.txt"};
+    QTest::newRow("three old files")
+        << QStringList{"Log_2024-01-01.txt", "Log_2024-01-02.txt", "Log_2024-01-03.txt"}
+        << QStringList{"Log_2024-01-02.txt", "Log_2024-01-03.txt"};
     QTest::newRow("two old files") << QStringList{"Log_2024-01-01.txt", "Log_2024-01-02.txt"}
                                    << QStringList{"Log_2024-01-01.txt", "Log_2024-01-02.txt"};
     QTest::newRow("foreign files kept")
@@ -151,16 +150,16 @@ class TestRSLogger : public QObject {
     QTemporaryDir dir;
     constexpr int kThreads = 8;
     constexpr int kLines = 400;
-    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&,
-                                                          const QString&) {});
+    QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     {
       RSLogger logger(dir.path());
       std::vector<std::unique_ptr<QThread>> threads;
       for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back(QThread::create([&logger, t] {
           for (int i = 0; i < kLines; ++i)
-            logger.writeLog(RSLogger::LevelWarning, QString("t%1 n%2 %3").arg(t).arg(i).arg(
-                                                        QString(60, QChar('a' + t))),
+            logger.writeLog(RSLogger::LevelWarning,
+                            QString("t%1 n%2 %3").arg(t).arg(i).arg(QString(60, QChar('a' + t))),
                             "Test::thread");
         }));
         threads.back()->start();

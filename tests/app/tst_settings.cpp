@@ -74,8 +74,8 @@ class TestSettings : public QObject {
 
   void storeLivesUnderXdgConfigHome() {
     writeSetting(kKeyLanguage, 1);
-    QVERIFY(QFile::exists(home_.path() + "/Ostrel/" + QCoreApplication::applicationName() +
-                          ".conf"));
+    QVERIFY(
+        QFile::exists(home_.path() + "/Ostrel/" + QCoreApplication::applicationName() + ".conf"));
     QCOMPARE(readSetting(kKeyLanguage, 2).toInt(), 1);
   }
 
@@ -83,7 +83,8 @@ class TestSettings : public QObject {
     QDir().mkpath(home_.path() + "/Ostrel");
     QFile f(platform::settingsFilePath());
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray("\x00\xff[[[=\n\"language=\n=7\x01\n", 26) + QByteArray(4096, '\xfe'));
+    static const char garbage[] = "\x00\xff[[[=\n\"language=\n=7\x01\n";
+    f.write(QByteArray(garbage, sizeof garbage - 1) + QByteArray(4096, '\xfe'));
     f.close();
     QCOMPARE(readSetting(kKeyChangeInterval, 2000).toInt(), 2000);
     writeSetting(kKeyChangeInterval, 3000);  // must not crash; may or may not stick
