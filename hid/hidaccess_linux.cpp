@@ -1,0 +1,17 @@
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "hidaccess.h"
+
+bool hidPermissionDenied(const QString& path) {
+  const QByteArray native = path.toLocal8Bit();
+  if (::access(native.constData(), R_OK | W_OK) == 0) return false;
+  return errno == EACCES || errno == EPERM;
+}
+
+QString hidPermissionHint() {
+  return QStringLiteral(
+      "install the udev rule packaging/71-stelvox.rules into /etc/udev/rules.d/ and replug the "
+      "device (see README, \"Device access\")");
+}
