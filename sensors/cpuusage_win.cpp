@@ -1,0 +1,5 @@
+#include <QSysInfo>
+
+#include "cpuusage.h"
+
+QString cpuusage::systemVersionText() { return QSysInfo::productVersion(); }

@@ -1,0 +1,109 @@
+// stelvox-cpuload: reports the machine's total CPU busy share once a second as CSV
+// lines on standard output, for the program that starts it. It lives only as long as
+// that program: it ends when its parent ends (also when the parent is killed) and when
+// nobody reads its output any more.
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "cpuload.h"
+
+namespace {
+
+constexpr long kIntervalNs = 1000L * 1000 * 1000;
+
+timespec now() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t;
+}
+
+long long nanos(const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
+
+// Waits until the monotonic time `deadline`. Returns false once standard output has
+// lost its reader, which a pipe reports right away as an error condition.
+bool waitUntil(long long deadline) {
+  for (;;) {
+    const long long left = deadline - nanos(now());
+    if (left <= 0) return true;
+    timespec timeout{static_cast<time_t>(left / 1000000000LL),
+                     static_cast<long>(left % 1000000000LL)};
+    pollfd out{STDOUT_FILENO, 0, 0};
+    const int ready = ppoll(&out, 1, &timeout, nullptr);
+    if (ready < 0 && errno != EINTR) return true;  // cannot watch: fall back to write errors
+    if (ready > 0 && (out.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+  }
+}
+
+std::string statPath() {
+  const char* root = std::getenv("HOST_PROC");
+  return std::string(root && *root ? root : "/proc") + "/stat";
+}
+
+std::string hostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
+  return name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <counter path>\n", argc > 0 ? argv[0] : "stelvox-cpuload");
+    return 2;
+  }
+
+  // Die with the parent. The signal covers a parent that is killed; the check after it
+  // covers a parent that was gone before the request took effect.
+  const pid_t parent = getppid();
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) return 0;
+  // A closed output shows as a failed write, which ends the loop, rather than a signal.
+  signal(SIGPIPE, SIG_IGN);
+  tzset();
+
+  const std::string path = statPath();
+  cpuload::CpuTimes previous;
+  bool havePrevious = cpuload::readProcStat(path, &previous);
+  if (!havePrevious) std::fprintf(stderr, "stelvox-cpuload: cannot read %s\n", path.c_str());
+
+  const std::string header = cpuload::headerLine(hostName(), argv[1]);
+  if (!cpuload::writeAll(STDOUT_FILENO, header.data(), header.size())) return 0;
+
+  long long deadline = nanos(now()) + kIntervalNs;
+  for (;;) {
+    if (!waitUntil(deadline)) return 0;
+    if (getppid() != parent) return 0;
+
+    cpuload::CpuTimes current;
+    if (cpuload::readProcStat(path, &current)) {
+      if (havePrevious) {
+        timespec wall{};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        std::tm local{};
+        localtime_r(&wall.tv_sec, &local);
+        char line[96];
+        const std::size_t length =
+            cpuload::sampleLine(line, sizeof line, local, static_cast<int>(wall.tv_nsec / 1000000),
+                                cpuload::busyPercent(previous, current));
+        if (length && !cpuload::writeAll(STDOUT_FILENO, line, length)) return 0;
+      }
+      previous = current;
+      havePrevious = true;
+    }
+
+    // Keep to the second without drifting, but after a stall (a suspended machine)
+    // start afresh instead of catching up with a burst of lines.
+    deadline += kIntervalNs;
+    const long long current_ns = nanos(now());
+    if (deadline <= current_ns) deadline = current_ns + kIntervalNs;
+  }
+}
