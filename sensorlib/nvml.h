@@ -1,0 +1,47 @@
+// NVIDIA's management library, loaded only while an NVIDIA card is awake: the
+// library is opened on first use and closed again when no card needs it, so a
+// laptop's sleeping discrete GPU is never woken by it.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+
+namespace pelmora::nvml {
+
+struct Reading {
+  std::string name;
+  std::optional<float> temperature;  // degrees Celsius
+  std::optional<float> load;         // percent
+  std::optional<float> fanRpm;       // mean of the spinning fans, where the driver tells rpm
+};
+
+class Library {
+ public:
+  explicit Library(std::string fileName = "libnvidia-ml.so.1");
+  ~Library();
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  // Marks the card of `user` awake or asleep; the library is held while any card is
+  // awake. Returns whether it is held (and initialised) now.
+  bool setAwake(const void* user, bool awake);
+  bool held() const { return handle_ != nullptr && initialised_; }
+
+  // Reads the card in PCI slot `slot` ("0000:01:00.0"); nothing when it is gone.
+  std::optional<Reading> read(const std::string& slot);
+
+ private:
+  bool acquire();
+  void release();
+
+  struct Functions;
+  std::string fileName_;
+  void* handle_ = nullptr;
+  bool initialised_ = false;
+  bool missing_ = false;  // the file is not installed: do not search for it every pass
+  Functions* functions_ = nullptr;
+  std::set<const void*> awake_;
+};
+
+}  // namespace pelmora::nvml
