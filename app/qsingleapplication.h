@@ -1,0 +1,42 @@
+// The application object of the program: it lets only one instance run per
+// user session and brings that instance's window forward when the program is
+// started again.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+class QLocalServer;
+class QWidget;
+
+class QSingleApplication : public QApplication {
+  Q_OBJECT
+
+ public:
+  // Builds the application and probes for a running instance; when none answers,
+  // this instance starts listening for later starts.
+  QSingleApplication(int& argc, char** argv);
+
+  // True when another instance answered at construction.
+  bool isRunning() const { return m_bRunning; }
+  // The window brought forward when the program is started again (not owned).
+  void setMainWindow(QWidget* window);
+
+  // "Morrowick" followed directly by "Stelvox".
+  QString serverName() const { return m_serverName; }
+  // Where that name lives on this platform (a socket path on Linux).
+  static QString serverAddress(const QString& serverName);
+  // True while this instance listens for later starts.
+  bool isListening() const;
+
+ private slots:
+  void newLocalConnection();
+
+ private:
+  void bringWindowForward();
+
+  bool m_bRunning = false;
+  QLocalServer* m_localServer = nullptr;
+  QString m_serverName;
+  QWidget* m_mainWindow = nullptr;
+};
