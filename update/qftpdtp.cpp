@@ -1,0 +1,186 @@
+#include "qftppi.h"
+#include "rslogger.h"
+
+namespace {
+
+// A listing line longer than this without a line end is junk, not a directory entry.
+constexpr qint64 kMaxDataLine = 64 * 1024;
+
+}  // namespace
+
+QFtpDTP::QFtpDTP(QFtpPI* p, QObject* parent) : QObject(parent), pi(p) {
+  listener.setObjectName(QStringLiteral("QFtpDTP active state server"));
+  connect(&listener, &QTcpServer::newConnection, this, &QFtpDTP::setupSocket);
+}
+
+QFtpDTP::~QFtpDTP() {
+  if (socket) {
+    socket->blockSignals(true);
+    delete socket;
+  }
+}
+
+void QFtpDTP::connectSocketSignals() {
+  connect(socket, &QTcpSocket::connected, this, &QFtpDTP::socketConnected);
+  connect(socket, &QTcpSocket::readyRead, this, &QFtpDTP::socketReadyRead);
+  connect(socket, &QAbstractSocket::errorOccurred, this, &QFtpDTP::socketError);
+  connect(socket, &QTcpSocket::disconnected, this, &QFtpDTP::socketConnectionClosed);
+  connect(socket, &QTcpSocket::bytesWritten, this, &QFtpDTP::socketBytesWritten);
+}
+
+void QFtpDTP::dropSocket() {
+  if (!socket) return;
+  // The old socket may be the one whose signal brought us here: let it go later,
+  // silently.
+  socket->disconnect(this);
+  socket->blockSignals(true);
+  socket->abort();
+  socket->deleteLater();
+  socket = nullptr;
+  connectionOpen = false;
+  dataConnected = false;
+}
+
+void QFtpDTP::connectToHost(const QString& host, quint16 port) {
+  bb.clear();
+  dropSocket();
+  socket = new QTcpSocket(this);
+  socket->setObjectName(QStringLiteral("QFtpDTP Passive state socket"));
+  connectSocketSignals();
+  connectionOpen = true;
+  socket->connectToHost(host, port);
+}
+
+int QFtpDTP::setupListener(const QHostAddress& address) {
+  if (!listener.isListening() && !listener.listen(address, 0)) return -1;
+  return listener.serverPort();
+}
+
+void QFtpDTP::setupSocket() {
+  QTcpSocket* incoming = listener.nextPendingConnection();
+  if (!incoming) return;
+  dropSocket();
+  socket = incoming;
+  socket->setParent(this);
+  socket->setObjectName(QStringLiteral("QFtpDTP Active state socket"));
+  connectSocketSignals();
+  connectionOpen = true;
+  listener.close();
+  emit pi->activity();
+  socketConnected();
+  // Data may have arrived before the signals were connected.
+  if (socket && socket->bytesAvailable() > 0) socketReadyRead();
+}
+
+void QFtpDTP::abortConnection() {
+  bytesDone = 0;
+  bytesTotal = 0;
+  listener.close();
+  dropSocket();
+}
+
+bool QFtpDTP::isConnectionOpen() const { return socket && connectionOpen; }
+
+qint64 QFtpDTP::bytesAvailable() const {
+  return bb.size() + (socket ? socket->bytesAvailable() : 0);
+}
+
+void QFtpDTP::clearData() {
+  bb.clear();
+  if (socket) socket->readAll();
+}
+
+bool QFtpDTP::currentIsList() const {
+  return pi->currentCommand().startsWith(QLatin1String("LIST"));
+}
+
+void QFtpDTP::handleListLine(const QByteArray& line) {
+  QUrlInfo info;
+  // The client has no user name of its own, so ownership never grants access.
+  if (parseDir(line, QString(), &info)) {
+    emit listInfo(info);
+  } else if (line.endsWith("No such file or directory\r\n")) {
+    err = QString::fromUtf8(line);
+  }
+}
+
+void QFtpDTP::socketConnected() {
+  bytesDone = 0;
+  dataConnected = true;
+  emit pi->activity();
+  emit connectState(CsConnected);
+}
+
+void QFtpDTP::socketReadyRead() {
+  if (!socket) return;
+  emit pi->activity();
+  if (pi->currentCommand().isEmpty()) {
+    // Nothing asked for this data.
+    socket->readAll();
+    socket->close();
+    connectionOpen = false;
+    emit connectState(CsClosed);
+    return;
+  }
+  if (pi->abortState != QFtpPI::None) {
+    socket->readAll();
+    return;
+  }
+  if (currentIsList()) {
+    QTcpSocket* const s = socket;
+    while (socket == s && s->canReadLine()) handleListLine(s->readLine());
+    if (socket == s && !s->canReadLine() && s->bytesAvailable() > kMaxDataLine) {
+      RSLogger::instance()->writeLog(
+          RSLogger::LevelWarning,
+          QStringLiteral("Listing line of more than %1 bytes dropped").arg(kMaxDataLine),
+          "QFtpDTP::socketReadyRead");
+      s->readAll();
+    }
+    return;
+  }
+  // Other transfers hand their bytes on as they come.
+  bytesDone += socket->bytesAvailable();
+  emit readyRead();
+  emit dataTransferProgress(bytesDone, bytesTotal);
+}
+
+void QFtpDTP::socketError(QAbstractSocket::SocketError e) {
+  if (!socket || !connectionOpen) return;
+  if (e == QAbstractSocket::HostNotFoundError) {
+    connectionOpen = false;
+    emit connectState(CsHostNotFound);
+  } else if (e == QAbstractSocket::ConnectionRefusedError || !dataConnected) {
+    // Any failure to set the connection up (refused, no route, timed out) leaves the
+    // command nothing to wait for.
+    connectionOpen = false;
+    emit connectState(CsConnectionRefused);
+  }
+}
+
+void QFtpDTP::socketConnectionClosed() {
+  QTcpSocket* const s = socket;
+  if (!s) return;
+  if (currentIsList() && pi->abortState == QFtpPI::None) {
+    // Every line still unread, the last one even without its line end, belongs to
+    // the listing: none may be lost.
+    while (socket == s && s->canReadLine()) handleListLine(s->readLine());
+    if (socket == s) {
+      const QByteArray rest = s->readAll();
+      if (!rest.isEmpty()) handleListLine(rest);
+    }
+  } else {
+    bb += s->readAll();
+  }
+  if (socket != s) return;  // a handler dropped the connection meanwhile
+  connectionOpen = false;
+  emit connectState(CsClosed);
+}
+
+void QFtpDTP::socketBytesWritten(qint64 bytes) {
+  bytesDone += bytes;
+  emit pi->activity();
+}
+
+void QFtpDTP::dataReadyRead() {
+  // Uploads read from their data source here; no command of this program uploads.
+}

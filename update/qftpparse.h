@@ -1,0 +1,61 @@
+// Pure pieces of the FTP client: reply reading, passive-mode replies and directory
+// listing lines. No sockets here, so tests and fuzzers call them directly.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include "qurlinfo.h"
+
+// Collects the lines of one server reply (RFC 959, 4.2): a single line "ddd text", or
+// "ddd-text" ... "ddd text" with any lines in between.
+class QFtpReplyReader {
+ public:
+  enum Result {
+    Dropped,   // not a reply line: no reply is being collected and the code is invalid
+    NeedMore,  // part of a multi-line reply
+    Complete,  // the reply is complete: code() and text() hold it
+  };
+
+  // `line` is one line as read from the control connection, line end included.
+  Result addLine(const QString& line);
+
+  bool isCollecting() const { return collecting_; }
+  // The three digits of the last reply's code, and the code as a number.
+  int digit(int index) const { return code_[index]; }
+  int code() const { return code_[0] * 100 + code_[1] * 10 + code_[2]; }
+  // The reply's text without codes, without its final line end.
+  const QString& text() const { return text_; }
+  // Forgets the reply (text and any partial collection).
+  void clear();
+
+  // True when `line` begins with a valid reply code: 1-5, 0-5, 0-9.
+  static bool hasValidCode(const QString& line);
+
+ private:
+  void finish();
+
+  int code_[3] = {0, 0, 0};
+  QString codeText_;
+  QString text_;
+  bool collecting_ = false;
+};
+
+namespace QFtpParse {
+
+// The data address of a 227 reply: six decimal numbers h1,h2,h3,h4,p1,p2 anywhere in
+// the text, parentheses or not. False when the text holds no such group.
+bool parsePassiveReply(const QString& text, QString* host, quint16* port);
+
+// The port of a 229 reply "(<d><d><d>port<d>)". False when the text holds no "(" or
+// no usable port.
+bool parseExtendedPassiveReply(const QString& text, quint16* port);
+
+// One line of a LIST answer, Unix ("drwxr-xr-x 2 owner group size Mon dd hh:mm name")
+// or DOS ("MM-dd-yy  hh:mmAP <DIR> name") style. `now` decides the year of dates that
+// carry none. False for any other line (a "total" line, an error text, junk).
+bool parseDir(const QByteArray& line, const QString& userName, QUrlInfo* info,
+              const QDateTime& now = QDateTime::currentDateTime());
+
+}  // namespace QFtpParse

@@ -1,0 +1,154 @@
+// The FTP client's protocol interpreter (control connection) and data channel (data
+// connection). Internal to QFtp; the queue above them is in qftp.cpp.
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "qftpparse.h"
+#include "qurlinfo.h"
+
+class QFtpPI;
+
+class QFtpDTP : public QObject {
+  Q_OBJECT
+
+ public:
+  enum ConnectState {
+    CsHostFound = 0,
+    CsConnected = 1,
+    CsClosed = 2,
+    CsHostNotFound = 3,
+    CsConnectionRefused = 4,
+  };
+
+  explicit QFtpDTP(QFtpPI* p, QObject* parent = nullptr);
+  ~QFtpDTP() override;
+
+  // Passive mode: a new data socket connected to the address the server gave.
+  void connectToHost(const QString& host, quint16 port);
+  // Active mode: listens on `address`, any free port. The port, or -1.
+  int setupListener(const QHostAddress& address);
+  void abortConnection();
+
+  // True while a data connection is being set up or is open.
+  bool isConnectionOpen() const;
+
+  qint64 bytesAvailable() const;
+  void clearData();
+
+  bool hasError() const { return !err.isEmpty(); }
+  QString errorMessage() const { return err; }
+  void clearError() { err.clear(); }
+
+  // One listing line into an entry; see QFtpParse::parseDir.
+  static bool parseDir(const QByteArray& buffer, const QString& userName, QUrlInfo* info) {
+    return QFtpParse::parseDir(buffer, userName, info);
+  }
+
+ signals:
+  void listInfo(const QUrlInfo&);
+  void readyRead();
+  void dataTransferProgress(qint64, qint64);
+  void connectState(int);
+
+ private slots:
+  void socketConnected();
+  void socketReadyRead();
+  void socketError(QAbstractSocket::SocketError);
+  void socketConnectionClosed();
+  void socketBytesWritten(qint64);
+  void setupSocket();
+  void dataReadyRead();
+
+ private:
+  void connectSocketSignals();
+  void dropSocket();
+  void handleListLine(const QByteArray& line);
+  bool currentIsList() const;
+
+  QTcpSocket* socket = nullptr;
+  QTcpServer listener;
+  QFtpPI* pi;
+  QString err;
+  qint64 bytesDone = 0;
+  qint64 bytesTotal = 0;
+  QByteArray bb;
+  bool connectionOpen = false;
+  bool dataConnected = false;
+};
+
+class QFtpPI : public QObject {
+  Q_OBJECT
+
+ public:
+  enum State { Begin = 0, Idle = 1, Waiting = 2, Success = 3, Failure = 4 };
+  enum AbortState { None = 0, AbortStarted = 1, WaitForAbortToFinish = 2 };
+
+  explicit QFtpPI(QObject* parent = nullptr);
+  ~QFtpPI() override;
+
+  void connectToHost(const QString& host, quint16 port);
+  // Runs a command's strings one after another. False when strings of an earlier
+  // command are still queued.
+  bool sendCommands(const QStringList& cmds);
+  bool sendCommand(const QString& cmd) { return sendCommands(QStringList(cmd)); }
+  void clearPendingCommands();
+  void abort();
+  QString currentCommand() const { return currentCmd; }
+  // The host name of the last connect.
+  QString hostName() const { return host; }
+
+  // Gives up on a server that stopped answering: drops both connections, reports
+  // Unconnected and, when `reportError`, the failure of the running command.
+  void giveUp(bool reportError, const QString& text);
+
+  bool rawCommand = false;
+  bool transferConnectionExtended = true;
+  QFtpDTP dtp;
+  QTcpSocket commandSocket;
+
+ signals:
+  void connectState(int);
+  void finished(const QString&);
+  void error(int, const QString&);
+  void rawFtpReply(int, const QString&);
+  // Any sign of life from the server, on either connection.
+  void activity();
+
+ private slots:
+  void hostFound();
+  void connected();
+  void connectionClosed();
+  void delayedCloseFinished();
+  void readyRead();
+  void error(QAbstractSocket::SocketError);
+  void dtpConnectState(int);
+
+ private:
+  friend class QFtpDTP;
+  bool processReply();
+  bool startNextCmd();
+  void resetForConnection();
+  void emitSocketFailure(int code, const QString& text);
+
+  State state = Begin;
+  AbortState abortState = None;
+  QFtpReplyReader reply;
+  bool waitForDtpToConnect = false;
+  bool waitForDtpToClose = false;
+  QStringList pendingCommands;
+  QString currentCmd;
+
+  QString host;
+  bool connectPending = false;
+  // Counts clearPendingCommands() calls: a signal handler that failed the command
+  // and perhaps started another one must not be followed by more of the old one.
+  quint64 generation = 0;
+};
