@@ -1,0 +1,288 @@
+#include "mainwindow.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QIcon>
+#include <QTableWidgetItem>
+
+#include <utility>
+
+#include "caboutdlg.h"
+#include "circulardisplaytimer.h"
+#include "constants.h"
+#include "csettingdlg.h"
+#include "hardwareinforeader.h"
+#include "hotplug.h"
+#include "messageboxshow.h"
+#include "rslogger.h"
+#include "sendhiddatathread.h"
+#include "settings.h"
+#include "ui_mainwindow.h"
+#include "uiresources.h"
+
+namespace {
+MainWindow::UpgradeDialogFactory& upgradeDialogFactory() {
+  static MainWindow::UpgradeDialogFactory factory;
+  return factory;
+}
+
+const QString kStyleSheetPath = QStringLiteral(":/Resource/QssConfig/Application.qss");
+}  // namespace
+
+void MainWindow::setUpgradeDialogFactory(UpgradeDialogFactory factory) {
+  upgradeDialogFactory() = std::move(factory);
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+  initUiResources();
+  ui->setupUi(this);
+
+  setMinimumSize(960, 580);
+  setObjectName(QStringLiteral("MainWindow"));
+  setWindowTitle(tr("设备监测软件") + QStringLiteral("（") + COMMON::kProgramVersion +
+                 QStringLiteral("）"));
+  setWindowIcon(QIcon(QStringLiteral(":/Resource/favicon.ico")));
+  ui->tableWidget_HIDDevicesTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_nTemperatureUnit =
+      COMMON::readSetting(COMMON::kKeyTemperatureUnit, COMMON::kDefaultTemperatureUnit).toInt();
+
+  loadAppStyleSheet();
+
+  m_pTrayIcon = new QSystemTrayIcon(this);
+  m_trayIconMenu.initMenu(false);
+  m_pTrayIcon->setContextMenu(&m_trayIconMenu);
+  m_pTrayIcon->setIcon(QIcon(QStringLiteral(":/Resource/favicon.ico")));
+  m_pTrayIcon->setToolTip(tr("设备检测软件 - 监测中"));
+  m_pTrayIcon->setVisible(true);
+  connect(m_pTrayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActived);
+  connect(&m_trayIconMenu, &TrayIconMenu::sigSetting, this, &MainWindow::onSetting);
+  connect(&m_trayIconMenu, &TrayIconMenu::sigCheckUpdate, this, &MainWindow::onCheckUpdate);
+  connect(&m_trayIconMenu, &TrayIconMenu::sigAbout, this, &MainWindow::onAbout);
+  connect(&m_trayIconMenu, &TrayIconMenu::sigClose, this, &MainWindow::onQuitApplication);
+
+  HardwareInfoReader* reader = HardwareInfoReader::instance().data();
+  connect(reader, &HardwareInfoReader::signalsGetHardwareInfo, this,
+          &MainWindow::onReadHardwareInfo);
+  reader->start(1500);
+
+  CircularDisplayTimer::instance()->start();
+
+  m_pSendHIDDataThread = new SendHIDDataThread(this);
+  connect(reader, &HardwareInfoReader::signalsGetHardwareInfo, m_pSendHIDDataThread,
+          &SendHIDDataThread::onSetHardwareData);
+  m_pSendHIDDataThread->start(QThread::InheritPriority);
+
+  // Device arrival and removal: the native event hook on Windows, the hot-plug source
+  // elsewhere. The source starts before the scan so that nothing plugged in meanwhile is
+  // missed; a device seen by both is simply recognised twice.
+  m_hidDevicesManager.registerNotify(static_cast<quintptr>(winId()));
+  m_pHotplugMonitor = new HIDHotplugMonitor(this);
+  connect(m_pHotplugMonitor, &HIDHotplugMonitor::deviceArrived, this,
+          &MainWindow::onHotplugArrived);
+  connect(m_pHotplugMonitor, &HIDHotplugMonitor::deviceRemoved, this,
+          &MainWindow::onHotplugRemoved);
+  m_pHotplugMonitor->start();
+  m_hidDevicesManager.scanDevices();
+
+  refreshDeviceList();
+
+  if (const UpgradeDialogFactory& factory = upgradeDialogFactory()) {
+    m_pUpgradeDialog = factory(this);
+    if (m_pUpgradeDialog) m_pUpgradeDialog->startCheckUpdate(true);
+  }
+
+  m_pSettingDlg = new CSettingDlg(this);
+  connectSettingDialog(m_pSettingDlg);
+}
+
+MainWindow::~MainWindow() {
+  delete ui;
+  delete m_pUpgradeDialog;
+  delete m_pSettingDlg;
+}
+
+void MainWindow::loadAppStyleSheet() {
+  QFile file(kStyleSheetPath);
+  if (!file.open(QIODevice::ReadOnly)) {
+    RSLogger::instance()->writeLog(
+        RSLogger::LevelError,
+        QStringLiteral("Load application stylesheet file failed.  (%1)").arg(kStyleSheetPath),
+        "MainWindow::LoadAppStyleSheet");
+    return;
+  }
+  setStyleSheet(QString::fromUtf8(file.readAll()));
+  file.close();
+}
+
+void MainWindow::connectSettingDialog(CSettingDlg* dialog) {
+  connect(dialog, &CSettingDlg::settingInfoChanged, this, &MainWindow::onSettingInfoChanged);
+  connect(dialog, &CSettingDlg::settingInfoChanged, m_pSendHIDDataThread,
+          &SendHIDDataThread::onSettingValueChanged);
+}
+
+int MainWindow::celsiusToFahrenheit(int celsius) { return celsius * 9 / 5 + 32; }
+
+QString MainWindow::trayEntryFor(const HIDDeviceInfo& device) {
+  if (device.vid != COMMON::kDeviceVendorId || device.pid != COMMON::kDeviceProductId) {
+    return QString();
+  }
+  return QStringLiteral("%1(%2)").arg(COMMON::kProductLineCode, device.uuid);
+}
+
+void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
+  m_nCPUTemperature = hardwareInfo.strCPUTemperature.toInt();
+  m_nCPUUsageRate = hardwareInfo.strCPUUsageRate.toInt();
+  m_nGPUTemperature = hardwareInfo.strGPUTemperature.toInt();
+  m_nGPUUsageRate = hardwareInfo.strGPUUsageRate.toInt();
+  m_nFanRpm = hardwareInfo.strFanRpm.toInt();
+
+  if (m_nTemperatureUnit != 0) {
+    const QString fahrenheit = QStringLiteral("℉");
+    ui->lineEdit_CPUTemperature->setText(QString::number(celsiusToFahrenheit(m_nCPUTemperature)) +
+                                         fahrenheit);
+    ui->lineEdit_GPUTemperature->setText(QString::number(celsiusToFahrenheit(m_nGPUTemperature)) +
+                                         fahrenheit);
+  } else {
+    const QString celsius = QStringLiteral("℃");
+    ui->lineEdit_CPUTemperature->setText(hardwareInfo.strCPUTemperature + celsius);
+    ui->lineEdit_GPUTemperature->setText(hardwareInfo.strGPUTemperature + celsius);
+  }
+  ui->lineEdit_CPUUsageRate->setText(hardwareInfo.strCPUUsageRate + QStringLiteral("%"));
+  ui->lineEdit_GPUUsageRate->setText(hardwareInfo.strGPUUsageRate + QStringLiteral("%"));
+  ui->lineEdit_FanRpm->setText(hardwareInfo.strFanRpm + tr("RPM"));
+}
+
+void MainWindow::onQuitApplication() {
+  MessageBoxShow box(this, QMessageBox::Question);
+  if (box.question(tr("温馨提示"), tr("您确认要退出程序？")) == QMessageBox::Ok) {
+    m_pTrayIcon->hide();
+    close();
+  }
+}
+
+void MainWindow::onTrayIconActived(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::DoubleClick) onSetting();
+}
+
+void MainWindow::onCheckUpdate() {
+  if (m_pUpgradeDialog) m_pUpgradeDialog->startCheckUpdate(false);
+}
+
+void MainWindow::onAbout() {
+  const HIDDeviceTable devices = m_hidDevicesManager.devices();
+  const HIDDeviceInfo* first = devices.isEmpty() ? nullptr : &devices.first();
+  if (m_pAboutDlg) {
+    m_pAboutDlg->setDeviceInfo(first);
+    m_pAboutDlg->showNormal();
+    m_pAboutDlg->activateWindow();
+    return;
+  }
+  m_pAboutDlg = new CAboutDlg(this);
+  m_pAboutDlg->setDeviceInfo(first);
+  m_pAboutDlg->exec();
+}
+
+void MainWindow::onSetting() {
+  if (m_pSettingDlg) {
+    m_pSettingDlg->showNormal();
+    m_pSettingDlg->activateWindow();
+    return;
+  }
+  CSettingDlg dialog(this);
+  connectSettingDialog(&dialog);
+  dialog.exec();
+  dialog.disconnect(this);
+  dialog.disconnect(m_pSendHIDDataThread);
+}
+
+void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
+  const int value = strSettingValue.toInt(nullptr, 10);
+  const auto rotation = CircularDisplayTimer::instance();
+  const auto toggle = [&rotation, value](quint8 item) {
+    if (value == 0) {
+      rotation->removeItem(item);
+    } else {
+      rotation->addItem(item);
+    }
+  };
+  if (strSettingName == COMMON::kKeyChangeInterval) {
+    rotation->setInterval(value);
+  } else if (strSettingName == COMMON::kKeyTemperatureUnit) {
+    m_nTemperatureUnit = value;
+  } else if (strSettingName == COMMON::kKeyDisplayCpuTemperature) {
+    toggle(HIDReport::CPU_TEMPERATURE);
+  } else if (strSettingName == COMMON::kKeyDisplayGpuTemperature) {
+    toggle(HIDReport::GPU_TEMPERATURE);
+  } else if (strSettingName == COMMON::kKeyDisplayFanRpm) {
+    toggle(HIDReport::FAN_RPM);
+  }
+}
+
+void MainWindow::refreshDeviceList() {
+  const auto rotation = CircularDisplayTimer::instance();
+  if (!m_hidDevicesManager.devices().isEmpty()) {
+    if (!rotation->isActive()) rotation->start();
+    if (m_pSendHIDDataThread->isRunning()) m_pSendHIDDataThread->resumeSending();
+  } else {
+    if (m_pSendHIDDataThread->isRunning()) m_pSendHIDDataThread->pauseSending();
+    if (rotation->isActive()) rotation->stop();
+  }
+  m_pSendHIDDataThread->setDevices(m_hidDevicesManager.devices());
+  showDeviceTable();
+}
+
+void MainWindow::showDeviceTable() {
+  QTableWidget* table = ui->tableWidget_HIDDevicesTable;
+  table->clearContents();
+  table->setRowCount(0);
+
+  QStringList trayEntries;
+  const HIDDeviceTable devices = m_hidDevicesManager.devices();
+  int row = 0;
+  for (const HIDDeviceInfo& device : devices) {
+    table->insertRow(row);
+    // Linux device paths are case-sensitive: show the one that names the real node.
+    const QString shownPath = device.openPath.isEmpty() ? device.path : device.openPath;
+    const QString cells[] = {
+        device.uuid, device.vid, device.pid, device.hardwareVersion, device.firmwareVersion,
+        shownPath};
+    for (int column = 0; column < 6; ++column) {
+      table->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    const QString entry = trayEntryFor(device);
+    if (!entry.isEmpty()) trayEntries.append(entry);
+    ++row;
+  }
+  m_trayIconMenu.updateDeviceMenu(trayEntries);
+}
+
+void MainWindow::onHotplugArrived(const QString& path, ushort vendorId, ushort productId) {
+  const int before = m_hidDevicesManager.devices().size();
+  m_hidDevicesManager.handleArrival(path, vendorId, productId);
+  if (m_hidDevicesManager.devices().size() != before) refreshDeviceList();
+}
+
+void MainWindow::onHotplugRemoved(const QString& path) {
+  const int before = m_hidDevicesManager.devices().size();
+  m_hidDevicesManager.handleRemoval(path);
+  if (m_hidDevicesManager.devices().size() != before) refreshDeviceList();
+}
+
+bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, long* result) {
+  const int before = m_hidDevicesManager.devices().size();
+  const bool handled = m_hidDevicesManager.handleDeviceChange(eventType, message, result);
+  if (m_hidDevicesManager.devices().size() != before) refreshDeviceList();
+  return handled;
+}
+
+bool MainWindow::systemTrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (m_pTrayIcon->isVisible() && systemTrayAvailable()) {
+    hide();
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
