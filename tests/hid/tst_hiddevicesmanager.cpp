@@ -1,0 +1,179 @@
+// Recognition of display devices against simulated ones (devsim linked in place of hidapi).
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "hiddevicesmanager.h"
+#include "hidtestsupport.h"
+
+using hidtest::writeDevices;
+
+class TestHIDDevicesManager : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QString config_;
+  QString log_;
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    config_ = dir_.filePath("devices.conf");
+    log_ = dir_.filePath("frames.log");
+    qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_CONFIG", config_.toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_LOG", log_.toLocal8Bit());
+  }
+  void init() { QFile::remove(log_); }
+
+  void recordTexts() {
+    QVERIFY(
+        writeDevices(config_, {"/dev/hidraw-Sim0 hw=1.10 fw=2.0 uuid=000F10FFFFFFFFFFFFFFFFFF"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 1);
+    const HIDDeviceInfo info = manager.devices().first();
+    QCOMPARE(manager.devices().firstKey(), "/DEV/HIDRAW-SIM0");
+    QCOMPARE(info.uuid, "0F10" + QString(18, 'F'));
+    QCOMPARE(info.uuid.size(), 22);
+    QCOMPARE(info.vid, "2E3C");
+    QCOMPARE(info.pid, "A15");
+    QCOMPARE(info.path, "/DEV/HIDRAW-SIM0");
+    QCOMPARE(info.openPath, "/dev/hidraw-Sim0");
+    QCOMPARE(info.hardwareVersion, "1.10");
+    QCOMPARE(info.firmwareVersion, "2.0");
+  }
+
+  void uuidWithoutZeroPadding() {
+    std::array<std::uint8_t, 12> id{0x05, 0xA0, 0x00, 0x10, 0x01, 0xFF, 0, 0, 0, 0, 0, 0xAB};
+    QCOMPARE(HIDDevicesManager::uuidText(id), "5A00101FF00000AB");
+  }
+
+  // Which interfaces the start-up scan stores, and what it logs for the others.
+  void scanOutcomes_data() {
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("answers") << "" << true << "";
+    QTest::newRow("other vendor") << "vid=046D" << false << "";
+    QTest::newRow("other product") << "pid=0A16" << false << "";
+    QTest::newRow("cannot open") << "fail=open" << false << "";
+    QTest::newRow("wrong report id") << "fail=bad-report" << false << "";
+    QTest::newRow("write fails")
+        << "fail=write" << false
+        << "[Warnning] HIDDevicesManager::recognize(): Invalid HID device！Write data to device "
+           "fail: simulated write failure, device path: /dev/hidraw-sim1!";
+    QTest::newRow("read fails")
+        << "fail=read" << false
+        << "[Warnning] HIDDevicesManager::recognize(): Read HID device data fail: simulated read "
+           "failure, device path: /dev/hidraw-sim1!";
+    QTest::newRow("never answers")
+        << "fail=silent" << false
+        << "Read HID device data fail: no reply within 500 ms, device path: /dev/hidraw-sim1!";
+    QTest::newRow("no serial string") << "serial=none" << false << "";
+    QTest::newRow("frames rejected later") << "fail=reject" << true << "";
+  }
+  void scanOutcomes() {
+    QFETCH(QString, options);
+    QFETCH(bool, stored);
+    QFETCH(QString, logged);
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim1 " + options}));
+    hidtest::LogCapture capture;
+    HIDDevicesManager manager;
+    QElapsedTimer clock;
+    clock.start();
+    manager.scanDevices();
+    QVERIFY2(clock.elapsed() < 5000, "recognition must not stall the GUI thread");
+    QCOMPARE(manager.devices().contains("/DEV/HIDRAW-SIM1"), stored);
+    const QStringList recognizeLines = capture.lines().filter("HIDDevicesManager::recognize");
+    if (logged.isEmpty()) {
+      QVERIFY2(recognizeLines.isEmpty(), qPrintable(recognizeLines.join('\n')));
+    } else {
+      QCOMPARE(recognizeLines.size(), 1);
+      QVERIFY2(recognizeLines.first().endsWith(logged), qPrintable(recognizeLines.first()));
+    }
+    // Every handle that was opened is closed again.
+    const QStringList frames = hidtest::readLog(log_);
+    QCOMPARE(frames.filter(" open").size() - frames.filter(" open-fail").size(),
+             frames.filter(" close").size());
+  }
+
+  void missingSerialStillArrivesByNotification() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim2 serial=none"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QVERIFY(manager.devices().isEmpty());
+    QVERIFY(manager.handleArrival("/dev/hidraw-sim2", 0x2E3C, 0x0A15));
+    QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM2"}));
+  }
+
+  void failingInterfaceBesideAnsweringOne() {
+    QVERIFY(writeDevices(
+        config_, {"/dev/hidraw-sim3 interface=0 fail=write", "/dev/hidraw-sim4 interface=2"}));
+    hidtest::LogCapture capture;
+    HIDDevicesManager manager;
+    QVERIFY(!manager.handleArrival("/dev/hidraw-sim3", 0x2E3C, 0x0A15));
+    QVERIFY(manager.handleArrival("/dev/hidraw-sim4", 0x2E3C, 0x0A15));
+    QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM4"}));
+    QCOMPARE(capture.count("Write data to device fail"), 1);
+  }
+
+  void nullPathLooksUpInterfaceTwo() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim5 interface=0", "/dev/hidraw-sim6 interface=2",
+                                   "/dev/hidraw-sim7 interface=2"}));
+    HIDDevicesManager manager;
+    QVERIFY(manager.recognize(0x2E3C, 0x0A15, nullptr));
+    QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM6"}));
+
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim5 interface=0"}));
+    HIDDevicesManager none;
+    QVERIFY(!none.recognize(0x2E3C, 0x0A15, nullptr));
+  }
+
+  void arrivalOfAKnownPathOverwrites() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fw=1.0"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 1);
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fw=3.1"}));
+    // A different spelling of the same path is the same key.
+    QVERIFY(manager.handleArrival("/DEV/hidraw-SIM8", 0x2E3C, 0x0A15) == false ||
+            manager.devices().size() == 1);
+    QVERIFY(manager.handleArrival("/dev/hidraw-sim8", 0x2E3C, 0x0A15));
+    QCOMPARE(manager.devices().size(), 1);
+    QCOMPARE(manager.devices().first().firmwareVersion, "3.1");
+  }
+
+  void removals() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim9", "/dev/hidraw-sim10"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 2);
+    manager.handleRemoval("/dev/hidraw-unknown");
+    QCOMPARE(manager.devices().size(), 2);
+    manager.handleRemoval("/dev/HIDRAW-sim9");  // compared without regard to case
+    QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM10"}));
+  }
+
+  void windowsMessagesReachTheTable() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim11"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    DeviceChange removal;
+    removal.kind = DeviceChange::Removal;
+    removal.path = "/DEV/HIDRAW-SIM11";
+    manager.applyDeviceChange(removal);
+    QVERIFY(manager.devices().isEmpty());
+  }
+
+  void tableOrderIsByKey() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim13", "/dev/hidraw-sim12", "/dev/hidraw-a"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(),
+             QStringList({"/DEV/HIDRAW-A", "/DEV/HIDRAW-SIM12", "/DEV/HIDRAW-SIM13"}));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestHIDDevicesManager)
+#include "tst_hiddevicesmanager.moc"
