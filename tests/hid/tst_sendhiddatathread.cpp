@@ -1,0 +1,238 @@
+// The send thread against simulated devices (devsim linked in place of hidapi).
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "circulardisplaytimer.h"
+#include "constants.h"
+#include "hidtestsupport.h"
+#include "sendhiddatathread.h"
+#include "settings.h"
+
+using hidtest::writeDevices;
+
+namespace {
+
+HIDDeviceInfo device(const QString& path, const QString& pid = QStringLiteral("A15")) {
+  HIDDeviceInfo info;
+  info.vid = QStringLiteral("2E3C");
+  info.pid = pid;
+  info.path = path.toUpper();
+  info.openPath = path;
+  return info;
+}
+
+HIDDeviceTable table(const QList<HIDDeviceInfo>& devices) {
+  HIDDeviceTable result;
+  for (const HIDDeviceInfo& info : devices) result.insert(info.path, info);
+  return result;
+}
+
+// Frame lines of one device in the simulator's log.
+QStringList framesOf(const QString& log, const QString& path) {
+  return hidtest::readLog(log).filter(
+      QRegularExpression("^\\d+ " + QRegularExpression::escape(path) + " frame "));
+}
+
+QString field(const QString& line, const QString& name) {
+  const QRegularExpressionMatch match = QRegularExpression("\\b" + name + "=(\\S+)").match(line);
+  return match.captured(1);
+}
+
+}  // namespace
+
+class TestSendHIDDataThread : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QString config_;
+  QString log_;
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    config_ = dir_.filePath("devices.conf");
+    log_ = dir_.filePath("frames.log");
+    qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_CONFIG", config_.toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_LOG", log_.toLocal8Bit());
+    // Position 0 (CPU temperature) enabled: the rotation answers 0x01 until it moves.
+    QCOMPARE(CircularDisplayTimer::instance()->currentItem(), quint8(0x01));
+  }
+  void init() { QFile::remove(log_); }
+
+  void passCarriesTheSample_data() {
+    QTest::addColumn<QStringList>("settings");  // name=value pairs
+    QTest::addColumn<QStringList>("sample");
+    QTest::addColumn<QString>("expected");  // fields of the frame line
+    QTest::newRow("celsius")
+        << QStringList() << QStringList({"45", "12", "50", "3", "1200"})
+        << "item=0x01 unit=0 alarm=0x00 cpu=45 cpu_usage=12 gpu=50 gpu_usage=3 fan=1200";
+    QTest::newRow("fahrenheit caps cpu only")
+        << QStringList({"temperature unit=1"}) << QStringList({"95", "0", "95", "0", "0"})
+        << "item=0x01 unit=1 alarm=0x00 cpu=199 cpu_usage=0 gpu=203 gpu_usage=0 fan=0";
+    QTest::newRow("no-value marker is 0")
+        << QStringList() << QStringList({"--", "--", "--", "--", "--"})
+        << "item=0x01 unit=0 alarm=0x00 cpu=0 cpu_usage=0 gpu=0 gpu_usage=0 fan=0";
+    QTest::newRow("setting names are case-sensitive")
+        << QStringList({"Temperature Unit=1", "temperature  unit=1"})
+        << QStringList({"36", "0", "36", "0", "0"})
+        << "item=0x01 unit=0 alarm=0x00 cpu=36 cpu_usage=0 gpu=36 gpu_usage=0 fan=0";
+    QTest::newRow("unit value not a number is celsius")
+        << QStringList({"temperature unit=1", "temperature unit=F"})
+        << QStringList({"36", "0", "36", "0", "0"})
+        << "item=0x01 unit=0 alarm=0x00 cpu=36 cpu_usage=0 gpu=36 gpu_usage=0 fan=0";
+  }
+  void passCarriesTheSample() {
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, sample);
+    QFETCH(QString, expected);
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim0", "/dev/hidraw-sim1"}));
+    SendHIDDataThread thread;
+    for (const QString& pair : qAsConst(settings))
+      thread.onSettingValueChanged(pair.section('=', 0, 0), pair.section('=', 1));
+    thread.onSetHardwareData({sample[0], sample[1], sample[2], sample[3], sample[4]});
+    thread.setDevices(table({device("/dev/hidraw-sim0"), device("/dev/hidraw-sim1")}));
+    thread.sendDataToHIDDevice();
+    for (const char* path : {"/dev/hidraw-sim0", "/dev/hidraw-sim1"}) {
+      const QStringList frames = framesOf(log_, path);
+      QCOMPARE(frames.size(), 1);
+      QVERIFY2(frames.first().contains(expected), qPrintable(frames.first()));
+    }
+  }
+
+  void otherProductsGetTheRotationItem() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim2 pid=0B20"}));
+    SendHIDDataThread thread;
+    thread.onSetHardwareData({"40", "10", "91", "10", "300"});
+    thread.setDevices(table({device("/dev/hidraw-sim2", "B20")}));
+    auto& rotation = *CircularDisplayTimer::instance();
+    const quint8 shown = rotation.currentItem();
+    QStringList items;
+    for (int i = 0; i < 3; ++i) {
+      rotation.onChangeData();
+      thread.sendDataToHIDDevice();
+    }
+    const QStringList frames = framesOf(log_, "/dev/hidraw-sim2");
+    QCOMPARE(frames.size(), 3);
+    // Three advances over {0x01, 0x04, 0x10} come back to where they started.
+    QCOMPARE(rotation.currentItem(), shown);
+    for (const QString& frame : frames) items << field(frame, "item") + "/" + field(frame, "alarm");
+    QVERIFY2(items.contains("0x04/0x04"), qPrintable(items.join(' ')));  // 91 >= 90
+    QVERIFY2(items.contains("0x10/0x10"), qPrintable(items.join(' ')));  // 300 <= 300
+    QVERIFY2(items.contains("0x01/0x00"), qPrintable(items.join(' ')));
+  }
+
+  void failuresAreLoggedAndTheRestServed_data() {
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("logged");  // empty: nothing
+    const QString where = " VID: 2E3C, PID: A15, Device Path: /DEV/HIDRAW-SIM3!";
+    QTest::newRow("cannot open") << "fail=open"
+                                 << "=== Open HID device fail, path: /DEV/HIDRAW-SIM3 ===";
+    QTest::newRow("write fails") << "fail=write"
+                                 << "";
+    QTest::newRow("read fails") << "fail=read"
+                                << ">>> Send data to HID device fail. [simulated read failure]! "
+                                   "<<<\n" +
+                                       where;
+    QTest::newRow("never answers") << "fail=silent-frames"
+                                   << ">>> Send data to HID device fail. [no reply within 500 "
+                                      "ms]! <<<\n" +
+                                          where;
+    QTest::newRow("rejects") << "fail=reject"
+                             << ">>> Send data to HID device fail! reply error.<<<\n" + where;
+    QTest::newRow("gone") << "absent"
+                          << "=== Open HID device fail, path: /DEV/HIDRAW-SIM3 ===";
+  }
+  void failuresAreLoggedAndTheRestServed() {
+    QFETCH(QString, options);
+    QFETCH(QString, logged);
+    QStringList devices{"/dev/hidraw-sim4"};
+    if (options != "absent") devices << "/dev/hidraw-sim3 " + options;
+    QVERIFY(writeDevices(config_, devices));
+    hidtest::LogCapture capture;
+    SendHIDDataThread thread;
+    thread.setDevices(table({device("/dev/hidraw-sim3"), device("/dev/hidraw-sim4")}));
+    thread.sendDataToHIDDevice();
+    const QStringList lines = capture.lines().filter("SendHIDDataThread::sendDataToHIDDevice");
+    if (logged.isEmpty()) {
+      QVERIFY2(lines.isEmpty(), qPrintable(lines.join('\n')));
+    } else {
+      QCOMPARE(lines.size(), 1);
+      QVERIFY2(lines.first().contains("[Error   ]"), qPrintable(lines.first()));
+      QVERIFY2(lines.first().endsWith(logged), qPrintable(lines.first()));
+    }
+    QCOMPARE(framesOf(log_, "/dev/hidraw-sim4").size(), 1);  // the next device still served
+    const QStringList all = hidtest::readLog(log_);
+    QCOMPARE(all.filter(" open").size() - all.filter(" open-fail").size(),
+             all.filter(" close").size());
+  }
+
+  void emptyTableSendsNothing() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim5"}));
+    hidtest::LogCapture capture;
+    SendHIDDataThread thread;
+    thread.sendDataToHIDDevice();
+    QVERIFY(hidtest::readLog(log_).isEmpty());
+    QVERIFY(capture.lines().filter("SendHIDDataThread").isEmpty());
+  }
+
+  void thresholdsFollowSettings() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim6 pid=0B20"}));
+    SendHIDDataThread thread;
+    thread.onSettingValueChanged(COMMON::kKeyFanRpmAlarm, "1000");
+    thread.onSetHardwareData({"40", "10", "40", "10", "900"});
+    thread.setDevices(table({device("/dev/hidraw-sim6", "B20")}));
+    auto& rotation = *CircularDisplayTimer::instance();
+    while (rotation.currentItem() != 0x10) rotation.onChangeData();
+    thread.sendDataToHIDDevice();
+    const QStringList frames = framesOf(log_, "/dev/hidraw-sim6");
+    QCOMPARE(frames.size(), 1);
+    QCOMPARE(field(frames.first(), "alarm"), "0x10");
+  }
+
+  void pauseAndResume() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim7"}));
+    SendHIDDataThread thread;
+    thread.setDevices(table({device("/dev/hidraw-sim7")}));
+    thread.start();
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim7").size() >= 2, 20000);
+    thread.pauseSending();
+    QVERIFY(thread.isPaused());
+    // A pass under way may still finish; after that nothing more is sent.
+    QTest::qWait(1500);
+    const int paused = framesOf(log_, "/dev/hidraw-sim7").size();
+    QTest::qWait(1500);
+    QCOMPARE(framesOf(log_, "/dev/hidraw-sim7").size(), paused);
+    thread.resumeSending();
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim7").size() > paused, 20000);
+  }
+
+  void destructionWhilePaused() {
+    QElapsedTimer clock;
+    auto thread = std::make_unique<SendHIDDataThread>();
+    thread->pauseSending();
+    thread->start();
+    clock.start();
+    thread.reset();
+    QVERIFY(clock.elapsed() < 5000);
+  }
+
+  // A device that takes frames but never answers must not hold up the program's exit.
+  void destructionWhileADeviceNeverAnswers() {
+    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fail=silent-frames"}));
+    auto thread = std::make_unique<SendHIDDataThread>();
+    thread->setDevices(table({device("/dev/hidraw-sim8")}));
+    thread->start();
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim8").size() >= 1, 20000);
+    QElapsedTimer clock;
+    clock.start();
+    thread.reset();
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestSendHIDDataThread)
+#include "tst_sendhiddatathread.moc"
