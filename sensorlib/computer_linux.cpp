@@ -127,8 +127,8 @@ class CpuLoadMeter {
     for (Line& line : lines_) line.sensor->setValue(std::nullopt);
   }
 
-  // A share is computed over at least kMinTicks clock ticks (0.2 s at the kernel's
-  // fixed 100 per second), so that a second refresh right after the first keeps the
+  // A share is computed over at least kMinTicks clock ticks per processor (0.2 s at
+  // the kernel's fixed 100 per second), so that a second refresh right after the first keeps the
   // last value instead of replacing it with the noise of a few ticks.
   void update() {
     const std::optional<std::string> text = readFile(statPath_);
@@ -147,7 +147,10 @@ class CpuLoadMeter {
         line.hasBaseline = true;
         continue;
       }
-      if (current->total() - line.baseline.total() < kMinTicks) continue;
+      // The total line counts the ticks of every processor.
+      const std::uint64_t minTicks =
+          line.cpu < 0 ? kMinTicks * std::max<std::uint64_t>(1, lines_.size() - 1) : kMinTicks;
+      if (current->total() - line.baseline.total() < minTicks) continue;
       line.sensor->setValue(sys::cpuLoadPercent(line.baseline, *current));
       line.baseline = *current;
     }
