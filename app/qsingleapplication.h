@@ -29,6 +29,12 @@ class QSingleApplication : public QApplication {
   // True while this instance listens for later starts.
   bool isListening() const;
 
+  // Ends the event loop, as a confirmed quit would, when the session asks the
+  // program to end (log-out, Ctrl-C in a terminal), so that everything is shut
+  // down in order and no helper process is left behind. A second request while
+  // shutting down ends the process at once.
+  void quitOnTerminationRequest();
+
  private slots:
   void newLocalConnection();
 

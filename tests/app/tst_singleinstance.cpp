@@ -57,6 +57,11 @@ std::unique_ptr<QProcess> TstSingleInstance::start(const QString& runtimeDir) {
              runtimeDir.isEmpty() ? runtime_->path() : runtimeDir);
   env.insert(QStringLiteral("TMPDIR"), runtime_->path());
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  const QString source = qEnvironmentVariable("STELVOX_SOURCE_DIR");
+  if (!source.isEmpty())
+    env.insert(QStringLiteral("LSAN_OPTIONS"),
+               QStringLiteral("suppressions=%1/tests/app/tst_singleinstance.supp:print_suppressions=0")
+                   .arg(source));
   process->setProcessEnvironment(env);
   process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process->start(

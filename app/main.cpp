@@ -1,0 +1,76 @@
+// The program's entry point: crash handler first, then the single-instance guard,
+// the interface language and the hidden main window living in the notification area.
+#include <QByteArray>
+#include <QMessageBox>
+#include <QTextCodec>
+#include <QTimer>
+#include <QTranslator>
+
+#include "constants.h"
+#include "crashhandler.h"
+#include "mainwindow.h"
+#include "messageboxshow.h"
+#include "qsingleapplication.h"
+#include "settings.h"
+
+namespace {
+
+// How often to check that no module has taken the fatal signals from the crash handler.
+constexpr int kCrashHandlerCheckMs = 30000;
+
+void installTranslator(QTranslator& translator) {
+  const int language = COMMON::readSetting(COMMON::kKeyLanguage, COMMON::kDefaultLanguage).toInt();
+  // A missing catalogue leaves the simplified-Chinese source texts.
+  translator.load(COMMON::translationFile(language), QString(), QString(), QString());
+  QCoreApplication::installTranslator(&translator);
+}
+
+// The crash handler starts the program again in this mode, in a process of its own,
+// so that nothing of the kind runs in the crashed one: tell the user where the dump is.
+int showCrashMessage(int& argc, char** argv, const QString& dumpPath) {
+  qunsetenv(CrashHandler::kMessageVariable);
+  QApplication app(argc, argv);
+  app.setOrganizationName(QStringLiteral("Morrowick"));
+  app.setApplicationName(COMMON::kApplicationName);
+  QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf-8"));
+  QTranslator translator;
+  installTranslator(translator);
+  MessageBoxShow box(nullptr, QMessageBox::Critical);
+  box.information(QObject::tr("错误提示"),
+                  QObject::tr("当前应用程序遇到异常错误退出!\n生成异常文件:%1").arg(dumpPath));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const QByteArray dumpPath = qgetenv(CrashHandler::kMessageVariable);
+  if (!dumpPath.isEmpty()) return showCrashMessage(argc, argv, QString::fromLocal8Bit(dumpPath));
+
+  CrashHandler::install();
+
+  QSingleApplication app(argc, argv);
+  QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf-8"));
+  QTranslator translator;
+  installTranslator(translator);
+  if (app.isRunning()) return 0;
+  app.quitOnTerminationRequest();
+
+  int result = 0;
+  {
+    MainWindow window;
+    app.setMainWindow(&window);
+    window.hide();
+
+    // The window has loaded hidapi, udev, the sensor library and maybe NVML; any of
+    // them may have put its own fatal-signal handlers in place of ours.
+    CrashHandler::reassert();
+    QTimer crashHandlerCheck;
+    QObject::connect(&crashHandlerCheck, &QTimer::timeout, []() { CrashHandler::reassert(); });
+    crashHandlerCheck.start(kCrashHandlerCheckMs);
+
+    result = app.exec();
+    app.setMainWindow(nullptr);
+  }
+  return result;
+}
