@@ -261,12 +261,16 @@ bool QFtpPI::processReply() {
     if (QFtpParse::parsePassiveReply(text, &dataHost, &dataPort)) {
       waitForDtpToConnect = true;
       dtp.connectToHost(dataHost, dataPort);
+    } else {
+      state = Failure;  // no address: the listing has nowhere to come from
     }
   } else if (code == 229) {
     quint16 dataPort = 0;
     if (QFtpParse::parseExtendedPassiveReply(text, &dataPort)) {
       waitForDtpToConnect = true;
       dtp.connectToHost(commandSocket.peerAddress().toString(), dataPort);
+    } else {
+      state = Failure;
     }
   } else if (code == 230) {
     if (currentCmd.startsWith(QLatin1String("USER ")) && !pendingCommands.isEmpty() &&

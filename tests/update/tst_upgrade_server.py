@@ -31,16 +31,18 @@ def main():
     parser.add_argument("--extra-list", default="")
     args = parser.parse_args()
 
-    extra_lines = []
-    if args.extra_list:
+    def extra_lines():
+        # Read at every listing, so a test can change it between checks.
+        if not args.extra_list or not os.path.exists(args.extra_list):
+            return []
         with open(args.extra_list, encoding="utf-8") as f:
-            extra_lines = [line.rstrip("\r\n") for line in f if line.strip()]
+            return [line.rstrip("\r\n") for line in f if line.strip()]
 
     class ReleaseFS(AbstractedFS):
         def format_list(self, basedir, listing, ignore_err=True):
             yield from super().format_list(basedir, listing, ignore_err)
             if self.fs2ftp(basedir).rstrip("/") == "/ZRT":
-                for line in extra_lines:
+                for line in extra_lines():
                     yield (line + "\r\n").encode("utf-8")
 
     if args.freeze_after:
@@ -55,12 +57,13 @@ def main():
                 return False
 
             def send(self, data):
-                if getattr(self, "cmd", None) != "RETR":
+                # (The command name is set only after the first chunk went out.)
+                if getattr(self, "cmd", None) in ("LIST", "NLST", "MLSD"):
                     return super().send(data)
                 room = self.freeze_after - self.file_bytes_sent
                 if room <= 0:
-                    # Stop writing but keep the socket: the client sees silence.
-                    self.del_channel()
+                    # Stop asking to write but keep the socket: the client sees silence.
+                    self.modify_ioloop_events(self.ioloop.READ)
                     return 0
                 sent = super().send(data[:room])
                 self.file_bytes_sent += sent

@@ -1,0 +1,129 @@
+// An FTP server of the tests' own that answers with exact bytes, for what a friendly
+// server never does. It runs on the test's own event loop. Each command verb has a
+// handler; the defaults behave like a plain server with one listing.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <functional>
+
+class ScriptedFtpServer : public QObject {
+  Q_OBJECT
+
+ public:
+  using Handler = std::function<void(const QByteArray& argument)>;
+
+  ScriptedFtpServer() {
+    connect(&control_, &QTcpServer::newConnection, this, &ScriptedFtpServer::acceptControl);
+    connect(&data_, &QTcpServer::newConnection, this, &ScriptedFtpServer::acceptData);
+    on("USER", [this](const QByteArray&) { send("331 Password required\r\n"); });
+    on("PASS", [this](const QByteArray&) { send("230 Logged in\r\n"); });
+    on("TYPE", [this](const QByteArray&) { send("200 Type set\r\n"); });
+    on("PASV", [this](const QByteArray&) { send(passiveReply(true)); });
+    on("EPSV", [this](const QByteArray&) {
+      send(QByteArray("229 Entering Extended Passive Mode (|||") + QByteArray::number(openData()) +
+           "|)\r\n");
+    });
+    on("LIST", [this](const QByteArray&) {
+      withData([this](QTcpSocket* d) {
+        send("150 Here comes the listing\r\n");
+        for (const QByteArray& line : listing) d->write(line);
+        d->disconnectFromHost();
+        send("226 Transfer complete\r\n");
+      });
+    });
+    on("QUIT", [this](const QByteArray&) {
+      send("221 Goodbye\r\n");
+      closeControl();
+    });
+  }
+
+  bool listen(const QHostAddress& address) { return control_.listen(address, 0); }
+  quint16 port() const { return control_.serverPort(); }
+
+  void on(const QByteArray& verb, Handler handler) { handlers_[verb] = std::move(handler); }
+
+  void send(const QByteArray& bytes) {
+    if (socket_) socket_->write(bytes);
+  }
+  void closeControl() {
+    if (socket_) socket_->disconnectFromHost();
+  }
+
+  // Opens the data listener (any address, so IPv4 and IPv6 clients both reach it).
+  quint16 openData() {
+    if (!data_.isListening()) data_.listen(QHostAddress::Any, 0);
+    return data_.serverPort();
+  }
+  // A 227 reply for the data listener on 127.0.0.1.
+  QByteArray passiveReply(bool parentheses) {
+    const quint16 p = openData();
+    const QByteArray numbers =
+        "127,0,0,1," + QByteArray::number(p >> 8) + ',' + QByteArray::number(p & 0xFF);
+    return "227 Entering Passive Mode " + (parentheses ? '(' + numbers + ")." : numbers) + "\r\n";
+  }
+  // Runs `work` with the data connection once the client has opened it.
+  void withData(std::function<void(QTcpSocket*)> work) {
+    if (dataSocket_) {
+      QTcpSocket* d = dataSocket_;
+      dataSocket_ = nullptr;
+      work(d);
+    } else {
+      pendingData_ = std::move(work);
+    }
+  }
+
+  QByteArray greeting = "220 Scripted server ready\r\n";
+  QList<QByteArray> listing;
+  QStringList received;
+
+ private slots:
+  void acceptControl() {
+    while (QTcpSocket* s = control_.nextPendingConnection()) {
+      socket_ = s;
+      connect(s, &QTcpSocket::readyRead, this, &ScriptedFtpServer::readCommands);
+      if (!greeting.isEmpty()) s->write(greeting);
+    }
+  }
+  void acceptData() {
+    while (QTcpSocket* s = data_.nextPendingConnection()) {
+      if (pendingData_) {
+        auto work = std::move(pendingData_);
+        pendingData_ = nullptr;
+        work(s);
+      } else {
+        dataSocket_ = s;
+      }
+    }
+  }
+  void readCommands() {
+    while (socket_ && socket_->canReadLine()) {
+      QByteArray line = socket_->readLine();
+      line.chop(line.endsWith("\r\n") ? 2 : 1);
+      received << QString::fromUtf8(line);
+      const int space = line.indexOf(' ');
+      const QByteArray verb = space < 0 ? line : line.left(space);
+      const QByteArray argument = space < 0 ? QByteArray() : line.mid(space + 1);
+      auto it = handlers_.find(verb);
+      if (it != handlers_.end())
+        (*it)(argument);
+      else
+        send("500 Unknown command\r\n");
+    }
+  }
+
+ private:
+  QTcpServer control_;
+  QTcpServer data_;
+  QPointer<QTcpSocket> socket_;
+  QPointer<QTcpSocket> dataSocket_;
+  std::function<void(QTcpSocket*)> pendingData_;
+  QHash<QByteArray, Handler> handlers_;
+};

@@ -1,0 +1,206 @@
+// Shared pieces of the update tests: a real FTP server process on 127.0.0.1 serving a
+// release tree, and a scripted stand-in for the person answering message boxes.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "messageboxshow.h"
+
+namespace upgradetest {
+
+// Account of the test server; deliberately not the build's update account.
+inline const QString kUser = QStringLiteral("testupdate");
+inline const QString kPassword = QStringLiteral("pw4tests");
+
+inline QByteArray installerBytes(int size, char seed = 7) {
+  QByteArray bytes(size, '\0');
+  quint32 x = 2463534242u + static_cast<quint32>(seed);
+  for (int i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes[i] = static_cast<char>(x & 0xFF);
+  }
+  return bytes;
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  return file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+  return file.readAll();
+}
+
+// The release tree the server offers: <root>/ZRT/<version>/StelvoxSetup_<version>.run.
+class ReleaseTree {
+ public:
+  ReleaseTree() { QDir().mkpath(root()); }
+  QString root() const { return dir_.path() + QStringLiteral("/srv"); }
+  QString zrt() const { return root() + QStringLiteral("/ZRT"); }
+  bool addRelease(const QString& version, const QByteArray& installer) {
+    return writeFile(zrt() + QStringLiteral("/%1/StelvoxSetup_%1.run").arg(version), installer);
+  }
+  bool addDirectory(const QString& name) { return QDir().mkpath(zrt() + '/' + name); }
+  bool addPlainFile(const QString& name) { return writeFile(zrt() + '/' + name, "x"); }
+  // Raw lines the server appends to the listing of /ZRT, in this order.
+  QString extraListFile() const { return dir_.path() + QStringLiteral("/extra-list.txt"); }
+  bool setExtraListing(const QStringList& lines) {
+    return writeFile(extraListFile(), lines.join('\n').toUtf8() + '\n');
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// One pyftpdlib server process; stopped when destroyed.
+class FtpServer {
+ public:
+  struct Options {
+    int writeLimit = 0;   // bytes a second, 0 unlimited
+    int freezeAfter = 0;  // bytes of a file sent before the server falls silent
+    QString extraList;    // file of raw listing lines for /ZRT
+  };
+
+  ~FtpServer() { stop(); }
+
+  bool start(const QString& root, const Options& options = Options()) {
+    QStringList args = {QString::fromLocal8Bit(qgetenv("STELVOX_SOURCE_DIR")) +
+                            QStringLiteral("/tests/update/tst_upgrade_server.py"),
+                        QStringLiteral("--root"),
+                        root,
+                        QStringLiteral("--user"),
+                        kUser,
+                        QStringLiteral("--password"),
+                        kPassword};
+    if (options.writeLimit > 0)
+      args << QStringLiteral("--write-limit") << QString::number(options.writeLimit);
+    if (options.freezeAfter > 0)
+      args << QStringLiteral("--freeze-after") << QString::number(options.freezeAfter);
+    if (!options.extraList.isEmpty()) args << QStringLiteral("--extra-list") << options.extraList;
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!process_.waitForStarted(30000)) return false;
+    QByteArray output;
+    const QRegularExpression portLine(QStringLiteral("PORT (\\d+)"));
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+      if (!process_.canReadLine() && !process_.waitForReadyRead(deadline.remainingTime())) break;
+      output += process_.readLine();
+      const auto match = portLine.match(QString::fromUtf8(output));
+      if (match.hasMatch()) {
+        port_ = static_cast<quint16>(match.captured(1).toUInt());
+        return true;
+      }
+    }
+    qWarning() << "FTP test server did not start:" << output << process_.errorString();
+    return false;
+  }
+
+  void stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(5000)) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+
+  quint16 port() const { return port_; }
+
+ private:
+  QProcess process_;
+  quint16 port_ = 0;
+};
+
+// Answers the program's message boxes in place of a person, in the order given;
+// every box is recorded. A box with no scripted answer is refused (Cancel).
+class BoxScript {
+ public:
+  struct Seen {
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+    QList<QMessageBox::StandardButton> buttons;
+  };
+  // Returns the button pressed; may also act on the program (click, close...).
+  using Answer = std::function<int(const Seen&)>;
+
+  BoxScript() {
+    MessageBoxShow::setAnswerer([this](QMessageBox& box) {
+      Seen seen{box.icon(), box.windowTitle(), box.text(), {}};
+      for (QAbstractButton* button : box.buttons()) seen.buttons << box.standardButton(button);
+      seen_.push_back(seen);
+      if (answers_.empty()) return int(QMessageBox::Cancel);
+      Answer answer = answers_.front();
+      answers_.pop_front();
+      return answer(seen);
+    });
+  }
+  ~BoxScript() { MessageBoxShow::setAnswerer(nullptr); }
+
+  void then(Answer answer) { answers_.push_back(std::move(answer)); }
+  void thenPress(int button) {
+    then([button](const Seen&) { return button; });
+  }
+  const QList<Seen>& seen() const { return seen_; }
+  QStringList texts() const {
+    QStringList out;
+    for (const Seen& s : seen_) out << s.text;
+    return out;
+  }
+  int pending() const { return int(answers_.size()); }
+
+ private:
+  std::deque<Answer> answers_;
+  QList<Seen> seen_;
+};
+
+// Collects the lines the logger mirrors to the Qt debug output.
+class LogCapture {
+ public:
+  LogCapture() {
+    lines() = QStringList();
+    previous_ = qInstallMessageHandler(&LogCapture::handler);
+    previous() = previous_;
+  }
+  ~LogCapture() { qInstallMessageHandler(previous_); }
+  bool contains(const QString& text) const {
+    for (const QString& line : lines())
+      if (line.contains(text)) return true;
+    return false;
+  }
+  QStringList all() const { return lines(); }
+
+ private:
+  static QStringList& lines() {
+    static QStringList captured;
+    return captured;
+  }
+  static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    lines() << text;
+    if (previous()) previous()(type, context, text);
+  }
+  static QtMessageHandler& previous() {
+    static QtMessageHandler handler = nullptr;
+    return handler;
+  }
+  QtMessageHandler previous_ = nullptr;
+};
+
+}  // namespace upgradetest
