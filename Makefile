@@ -36,6 +36,12 @@ run: build
 bench: build
 	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
 
+# The long soak on its own, e.g. make soak SOAK_SECONDS=1800 (figures in the build folder).
+SOAK_SECONDS ?= 1800
+soak: build
+	@/usr/bin/python3 tests/soak/soak.py --build-dir $(BUILD_DIR) --seconds $(SOAK_SECONDS) \
+	  --report $(BUILD_DIR)/soak-report.json
+
 format:
 	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 

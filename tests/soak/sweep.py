@@ -1,0 +1,150 @@
+#!/usr/bin/python3
+"""Start-up sweep: the program started again and again, each time with a different
+hostile input in place before it starts (a damaged settings file, a sensor tree with
+broken and missing files, an update server that stalls, floods or talks garbage).
+Each start must reach the devices, keep running, write no unexplained Error line and
+end cleanly on SIGTERM with its helper.
+
+  sweep.py --build-dir build [--only NAME] [--keep]
+"""
+import argparse
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import devices as devmod  # noqa: E402
+import harness  # noqa: E402
+import hostile  # noqa: E402
+from rig import Rig, default_fixture  # noqa: E402
+
+T0 = time.monotonic()
+
+
+def say(*args):
+    print("[sweep %6.1fs]" % (time.monotonic() - T0), *args, flush=True)
+
+
+def hostile_values(seed):
+    import random
+    rnd = random.Random(seed)
+    values = {k: rnd.choice(hostile.HOSTILE_NUMBERS) for k in hostile.SETTING_KEYS}
+    values["startup"] = 1
+    return values
+
+
+# name, update server modes ("" = nothing listens), fixture, settings, sensor damage steps
+CASES = [
+    ("good-server", "good", "amd-desktop", "sound", 0),
+    ("listing-garbage", "badlist", "intel-desktop", "values:1", 6),
+    ("slow-server", "slow", "laptop", "binary", 6),
+    ("stalled-server", "stall", "nvidia-desktop", "syntax", 10),
+    ("server-hangs-up", "close", "empty", "long", 0),
+    ("garbage-server", "garbage", "amd-desktop", "directory", 12),
+    ("flooding-server", "flood", "intel-desktop", "empty", 12),
+    ("passive-nowhere", "badpasv", "laptop", "values:2", 20),
+    ("endless-greeting", "multiline", "amd-desktop", "values:3", 20),
+    ("no-server", "", "amd-desktop", "reminder-due", 30),
+    ("prompt-then-quit", "good", "amd-desktop", "reminder-due", 0),
+]
+
+
+def prepare_settings(settings, kind):
+    if kind == "sound":
+        settings.sound()
+    elif kind.startswith("values:"):
+        settings.write_values(hostile_values(int(kind.split(":")[1])))
+    elif kind == "binary":
+        settings._put(bytes((i * 37 + 11) % 256 for i in range(3000)))
+    elif kind == "syntax":
+        settings._put("[General\nchange interval\n=\n[[]]\n%=%\nlanguage=1\x00\n[General]\n"
+                      "startup=1\ntemperature%20unit=\\\n")
+    elif kind == "long":
+        settings._put("[General]\nstartup=1\nupgrade%20version=" + "V9." * 20000 + "\n")
+    elif kind == "directory":
+        os.remove(settings.path)
+        os.mkdir(settings.path)
+    elif kind == "empty":
+        settings._put("")
+    elif kind == "reminder-due":
+        # A reminder long overdue: the check that finds a release prompts at once.
+        settings.write_values({"startup": 1, "next upgrade time": 1000, "upgrade version": "V1.0.0.28"})
+    else:
+        raise ValueError(kind)
+
+
+def run_case(args, name, modes, fixture, settings_kind, damage):
+    failures = []
+    rig = Rig(args.build_dir, default_fixture(fixture), seed=len(name), tag="sweep", keep=args.keep,
+              ftp_modes=modes, log=say)
+    try:
+        prepare_settings(rig.settings, settings_kind)
+        for _ in range(damage):
+            rig.sensors.step()
+        rig.devices.set_present(["churn-c", "reject-e", "badreport-k", "noserial-m"])
+        asan = "libasan" in rig.preload()
+        program = rig.start()
+        limit = 120 if asan else 60
+        if not rig.wait_streaming(rig.steady_paths() + [rig.devices.path("churn-c")], limit):
+            failures.append("no frames to the devices within %d s" % limit)
+        elif modes and modes.split(",")[0] in ("good", "badlist", "close", "badpasv", "garbage"):
+            # These conversations end quickly: let the check finish before quitting.
+            harness.wait_for(lambda: any(" done" in e or "peer-gone" in e for e in rig.ftp_events()), 20)
+        # A little more running time with the update check in whatever state it is.
+        harness.wait_for(lambda: not program.alive(), 2.0)
+        if not program.alive():
+            failures.append("ended by itself with status %s" % program.proc.returncode)
+        status = program.terminate(timeout=30)
+        if status is None:
+            failures.append("SIGTERM did not end it within 30 s")
+        elif status != 0:
+            failures.append("ended with status %s on SIGTERM" % status)
+        leaked = harness.wait_for(lambda: not harness.pids_with_exe(rig.sandbox.helper), 10) is not True \
+            and harness.pids_with_exe(rig.sandbox.helper)
+        if leaked:
+            failures.append("CPU-usage helper left running: %s" % leaked)
+            for p in leaked:
+                os.kill(p, 9)
+        allowed = [rig.devices.path(n) for n in devmod.FAILING]
+        unexpected = rig.unexpected_errors(allowed)
+        if unexpected:
+            failures.append("unexpected Error lines: %s" % sorted(set(
+                "%s: %s" % (f, m.splitlines()[0] if m else "") for f, m in unexpected))[:5])
+        if rig.sandbox.crash_dumps():
+            failures.append("crash dumps: %s" % rig.sandbox.crash_dumps())
+        reports = rig.sanitizer_reports()
+        if reports:
+            failures.append("sanitizer reports: %s" % reports[:5])
+        if failures and args.keep:
+            failures.append("sandbox kept at %s" % rig.sandbox.root)
+    finally:
+        rig.close()
+    return failures
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build-dir", required=True)
+    ap.add_argument("--only", help="run only the named case")
+    ap.add_argument("--keep", action="store_true")
+    args = ap.parse_args()
+    failed = {}
+    for case in CASES:
+        if args.only and case[0] != args.only:
+            continue
+        start = time.monotonic()
+        failures = run_case(args, *case)
+        say("%-18s %s (%.1f s)" % (case[0], "ok" if not failures else "FAILED", time.monotonic() - start))
+        for f in failures:
+            say("    -", f)
+        if failures:
+            failed[case[0]] = failures
+    if failed:
+        print("SWEEP FAILED: %s" % ", ".join(sorted(failed)))
+        return 1
+    print("SWEEP PASSED")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
