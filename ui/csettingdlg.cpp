@@ -3,12 +3,39 @@
 #include <QCoreApplication>
 #include <QTranslator>
 
+#include <atomic>
+
 #include "constants.h"
 #include "messageboxshow.h"
 #include "settings.h"
 #include "ui_settingdlg.h"
 
 namespace {
+// The handlers of the settings that have no widget yet are bound by name like the
+// others, so they work the moment the form gains their widgets. Until then Qt's binder
+// would warn about each of them at every start; only those warnings are dropped.
+std::atomic<QtMessageHandler> g_previousMessageHandler{nullptr};
+
+void dropUnboundHandlerWarnings(QtMsgType type, const QMessageLogContext& context,
+                                const QString& message) {
+  static const char* const kUnbound[] = {
+      "on_spinBox_changeInterval_valueChanged",  "on_spinBox_temp_alarm_valueChanged",
+      "on_spinBox_usageRate_alarm_valueChanged", "on_spinBox_fanRpm_alarm_valueChanged",
+      "on_checkBox_displayCPUTemp_stateChanged", "on_checkBox_displayGPUTemp_stateChanged",
+      "on_checkBox_displayFanSpeed_stateChanged"};
+  if (type == QtWarningMsg &&
+      message.startsWith(QLatin1String("QMetaObject::connectSlotsByName: No matching signal"))) {
+    for (const char* name : kUnbound) {
+      if (message.contains(QLatin1String(name))) return;
+    }
+  }
+  // A message from another thread in the instant before the previous handler is known
+  // has nowhere to go.
+  if (QtMessageHandler previous = g_previousMessageHandler.load()) {
+    previous(type, context, message);
+  }
+}
+
 // A stored index outside the box's items shows nothing selected rather than a wrong one.
 void selectStoredIndex(QComboBox* box, int index) {
   box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
@@ -17,7 +44,9 @@ void selectStoredIndex(QComboBox* box, int index) {
 
 CSettingDlg::CSettingDlg(QWidget* parent)
     : QDialog(parent), ui(new Ui::SettingDlg), m_pParent(parent) {
+  g_previousMessageHandler = qInstallMessageHandler(dropUnboundHandlerWarnings);
   ui->setupUi(this);
+  qInstallMessageHandler(g_previousMessageHandler.exchange(nullptr));
   setMinimumSize(400, 200);
   setAttribute(Qt::WA_QuitOnClose, false);
   setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);

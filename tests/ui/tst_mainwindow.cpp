@@ -1,0 +1,434 @@
+// The main window wired to the real sampler, rotation, send thread, device manager and
+// hot-plug source. The display simulator stands in for hidapi; devices come and go by
+// rewriting its configuration file, which the polling hot-plug source notices.
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "caboutdlg.h"
+#include "circulardisplaytimer.h"
+#include "constants.h"
+#include "csettingdlg.h"
+#include "mainwindow.h"
+#include "sendhiddatathread.h"
+#include "settings.h"
+#include "uitesthelpers.h"
+
+namespace {
+
+constexpr int kHotplugTimeoutMs = 30000;
+
+// The desktop of the test has no notification area; a real one does.
+class TrayDesktopWindow : public MainWindow {
+ public:
+  bool trayAvailable = true;
+
+ protected:
+  bool systemTrayAvailable() const override { return trayAvailable; }
+};
+
+class FakeUpgradeDialog : public UpgradeDialogInterface {
+ public:
+  explicit FakeUpgradeDialog(QWidget* parent) : parent(parent) { ++alive; }
+  ~FakeUpgradeDialog() override { --alive; }
+  void startCheckUpdate(bool bAutoCheck) override { calls.append(bAutoCheck); }
+
+  QWidget* parent;
+  QVector<bool> calls;
+  static int alive;
+};
+int FakeUpgradeDialog::alive = 0;
+
+COMMON::HardwareInfo sample(const QString& cpuT, const QString& cpuU, const QString& gpuT,
+                            const QString& gpuU, const QString& fan) {
+  return COMMON::HardwareInfo{cpuT, cpuU, gpuT, gpuU, fan};
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void formAndTitle_data();
+  void formAndTitle();
+  void valueDisplay_data();
+  void valueDisplay();
+  void rpmUnitInEachLanguage_data();
+  void rpmUnitInEachLanguage();
+  void settingsAreRouted();
+  void noDeviceAtStart();
+  void deviceArrivalAndRemoval();
+  void devicesPresentAtStart();
+  void aboutShowsTheFirstDevice();
+  void trayDoubleClickOpensSettings();
+  void closeHidesWhileTheTrayIconIsVisible();
+  void quitAsksAndEndsOnlyOnConfirm();
+  void updateDialogThroughTheFactory();
+
+ private:
+  void writeDevices(const QStringList& lines);
+  QTableWidget* table() const;
+  QStringList trayDevices() const;
+  QString text(const char* lineEdit) const;
+
+  QTemporaryDir root_;
+  QString devsimConfig_;
+  std::unique_ptr<TrayDesktopWindow> window_;
+};
+
+void TestMainWindow::initTestCase() {
+  QVERIFY(root_.isValid());
+  // Nothing of the machine's own: settings, sensors and devices all come from here.
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(root_.filePath("config")));
+  QDir().mkpath(root_.filePath("sys/module/msr"));  // no module loading from a test
+  QDir().mkpath(root_.filePath("proc"));
+  QDir().mkpath(root_.filePath("dev"));
+  qputenv("HOST_SYS", QFile::encodeName(root_.filePath("sys")));
+  qputenv("HOST_PROC", QFile::encodeName(root_.filePath("proc")));
+  qputenv("HOST_DEV", QFile::encodeName(root_.filePath("dev")));
+  devsimConfig_ = root_.filePath("devices.conf");
+  qputenv("STELVOX_DEVSIM_CONFIG", QFile::encodeName(devsimConfig_));
+  writeDevices({});
+}
+
+void TestMainWindow::init() {
+  QDir(root_.filePath("config")).removeRecursively();
+  writeDevices({});
+}
+
+void TestMainWindow::cleanup() {
+  window_.reset();
+  MainWindow::setUpgradeDialogFactory(nullptr);
+}
+
+void TestMainWindow::writeDevices(const QStringList& lines) {
+  // Written whole and renamed into place, so the simulator never reads half a file.
+  const QString temporary = devsimConfig_ + QStringLiteral(".new");
+  QFile file(temporary);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(lines.join(QLatin1Char('\n')).toUtf8() + "\n");
+  file.close();
+  QFile::remove(devsimConfig_);
+  QVERIFY(QFile::rename(temporary, devsimConfig_));
+}
+
+QTableWidget* TestMainWindow::table() const {
+  return window_->findChild<QTableWidget*>(QStringLiteral("tableWidget_HIDDevicesTable"));
+}
+
+QStringList TestMainWindow::trayDevices() const {
+  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  auto* menu = qobject_cast<TrayIconMenu*>(tray->contextMenu());
+  QStringList result;
+  for (QAction* action : menu->deviceMenu()->actions()) result << action->text();
+  return result;
+}
+
+QString TestMainWindow::text(const char* lineEdit) const {
+  return window_->findChild<QLineEdit*>(QLatin1String(lineEdit))->text();
+}
+
+void TestMainWindow::formAndTitle_data() {
+  QTest::addColumn<QString>("catalogue");
+  QTest::addColumn<QString>("title");
+  QTest::addColumn<QString>("fanLabel");
+  QTest::addColumn<QString>("lastHeader");
+  QTest::newRow("simplified") << ":/zh_CN.qm"
+                              << "设备监测软件（V1.0.0.27）"
+                              << "风扇转速(转)"
+                              << "设备路径";
+  QTest::newRow("traditional") << ":/zh_TW.qm"
+                               << "設備監測軟體（V1.0.0.27）"
+                               << "風扇轉速(轉)"
+                               << "設備路徑";
+  QTest::newRow("English") << ":/eg_EN.qm"
+                           << "Device Monitor Application（V1.0.0.27）"
+                           << "Fan RPM"
+                           << "Device Path";
+}
+
+void TestMainWindow::formAndTitle() {
+  QFETCH(QString, catalogue);
+  QFETCH(QString, title);
+  QFETCH(QString, fanLabel);
+  QFETCH(QString, lastHeader);
+  ScopedCatalogue scope(catalogue);
+  QVERIFY(scope.loaded);
+  window_ = std::make_unique<TrayDesktopWindow>();
+  QCOMPARE(window_->windowTitle(), title);
+  QCOMPARE(window_->objectName(), QStringLiteral("MainWindow"));
+  QCOMPARE(window_->minimumSize(), QSize(960, 580));
+  QVERIFY(!window_->styleSheet().isEmpty());
+  QCOMPARE(window_->findChild<QLabel*>("label_5")->text(), fanLabel);
+  QCOMPARE(table()->columnCount(), 6);
+  QCOMPARE(table()->horizontalHeaderItem(5)->text(), lastHeader);
+  QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("UUID"));
+  QCOMPARE(table()->editTriggers(), QAbstractItemView::NoEditTriggers);
+  QVERIFY(table()->verticalHeader()->isHidden());
+  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  QVERIFY(tray && tray->isVisible());
+  QVERIFY(!tray->icon().isNull());
+}
+
+void TestMainWindow::valueDisplay_data() {
+  QTest::addColumn<int>("unit");
+  QTest::addColumn<QString>("temperature");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("Celsius 45") << 0 << "45"
+                              << "45℃";
+  QTest::newRow("Fahrenheit 45") << 1 << "45"
+                                 << "113℉";
+  QTest::newRow("Celsius --") << 0 << "--"
+                              << "--℃";
+  QTest::newRow("Fahrenheit --") << 1 << "--"
+                                 << "32℉";
+  QTest::newRow("Fahrenheit 37 truncates") << 1 << "37"
+                                           << "98℉";
+  QTest::newRow("unit 5 is Fahrenheit") << 5 << "25"
+                                        << "77℉";
+}
+
+void TestMainWindow::valueDisplay() {
+  QFETCH(int, unit);
+  QFETCH(QString, temperature);
+  QFETCH(QString, shown);
+  COMMON::writeSetting(COMMON::kKeyTemperatureUnit, unit);
+  window_ = std::make_unique<TrayDesktopWindow>();
+  window_->onReadHardwareInfo(sample(temperature, "37", temperature, "--", "1200"));
+  QCOMPARE(text("lineEdit_CPUTemperature"), shown);
+  QCOMPARE(text("lineEdit_GPUTemperature"), shown);
+  QCOMPARE(text("lineEdit_CPUUsageRate"), QStringLiteral("37%"));
+  QCOMPARE(text("lineEdit_GPUUsageRate"), QStringLiteral("--%"));
+  QCOMPARE(text("lineEdit_FanRpm"), QStringLiteral("1200RPM"));
+  QCOMPARE(MainWindow::celsiusToFahrenheit(-1), 31);
+}
+
+void TestMainWindow::rpmUnitInEachLanguage_data() {
+  QTest::addColumn<QString>("catalogue");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("simplified") << ":/zh_CN.qm"
+                              << "860转/分";
+  QTest::newRow("traditional") << ":/zh_TW.qm"
+                               << "860轉/分";
+  QTest::newRow("English") << ":/eg_EN.qm"
+                           << "860RPM";
+}
+
+void TestMainWindow::rpmUnitInEachLanguage() {
+  QFETCH(QString, catalogue);
+  QFETCH(QString, shown);
+  ScopedCatalogue scope(catalogue);
+  window_ = std::make_unique<TrayDesktopWindow>();
+  window_->onReadHardwareInfo(sample("40", "5", "50", "6", "860"));
+  QCOMPARE(text("lineEdit_FanRpm"), shown);
+}
+
+void TestMainWindow::settingsAreRouted() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  auto* dialog = window_->findChild<CSettingDlg*>();
+  QVERIFY(dialog);
+  const auto rotation = CircularDisplayTimer::instance();
+
+  // The unit choice applies from the next sample on.
+  window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
+  QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("45℃"));
+  auto* unit = dialog->findChild<QComboBox*>("cmb_temperature_unit");
+  unit->setCurrentIndex(1);
+  emit unit->activated(1);
+  QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("45℃"));
+  window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
+  QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("113℉"));
+
+  QVERIFY(QMetaObject::invokeMethod(dialog, "on_spinBox_changeInterval_valueChanged",
+                                    Q_ARG(int, 3500)));
+  QCOMPARE(rotation->interval(), 3500);
+  QVERIFY(
+      QMetaObject::invokeMethod(dialog, "on_checkBox_displayFanSpeed_stateChanged", Q_ARG(int, 0)));
+  QCOMPARE(rotation->itemMask() & HIDReport::FAN_RPM, 0);
+  QVERIFY(
+      QMetaObject::invokeMethod(dialog, "on_checkBox_displayFanSpeed_stateChanged", Q_ARG(int, 2)));
+  QCOMPARE(rotation->itemMask() & HIDReport::FAN_RPM, int(HIDReport::FAN_RPM));
+  QVERIFY(
+      QMetaObject::invokeMethod(dialog, "on_checkBox_displayCPUTemp_stateChanged", Q_ARG(int, 0)));
+  QCOMPARE(rotation->itemMask() & HIDReport::CPU_TEMPERATURE, 0);
+  QVERIFY(
+      QMetaObject::invokeMethod(dialog, "on_checkBox_displayCPUTemp_stateChanged", Q_ARG(int, 2)));
+  QVERIFY(
+      QMetaObject::invokeMethod(dialog, "on_checkBox_displayGPUTemp_stateChanged", Q_ARG(int, 0)));
+  QCOMPARE(rotation->itemMask() & HIDReport::GPU_TEMPERATURE, 0);
+  QVERIFY(
+      QMetaObject::invokeMethod(dialog, "on_checkBox_displayGPUTemp_stateChanged", Q_ARG(int, 2)));
+  rotation->setInterval(COMMON::kDefaultChangeInterval);
+
+  // Names are compared exactly.
+  window_->onSettingInfoChanged(QStringLiteral("Temperature Unit"), QStringLiteral("0"));
+  window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
+  QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("113℉"));
+}
+
+void TestMainWindow::noDeviceAtStart() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  QCOMPARE(table()->rowCount(), 0);
+  QCOMPARE(trayDevices(), QStringList{"无"});
+  auto* thread = window_->findChild<SendHIDDataThread*>();
+  QVERIFY(thread && thread->isRunning());
+  QVERIFY(thread->isPaused());
+  QVERIFY(!CircularDisplayTimer::instance()->isActive());
+}
+
+void TestMainWindow::deviceArrivalAndRemoval() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  auto* thread = window_->findChild<SendHIDDataThread*>();
+  QCOMPARE(table()->rowCount(), 0);
+
+  writeDevices({"/dev/hidraw-sim7 hw=2.0 fw=1.3 uuid=1A2B3C4D5E6F7A8B9CADBECF"});
+  QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 1, kHotplugTimeoutMs);
+  QCOMPARE(table()->item(0, 0)->text(), QStringLiteral("1A2B3C4D5E6F7A8B9CADBECF"));
+  QCOMPARE(table()->item(0, 1)->text(), QStringLiteral("2E3C"));
+  QCOMPARE(table()->item(0, 2)->text(), QStringLiteral("A15"));
+  QCOMPARE(table()->item(0, 3)->text(), QStringLiteral("2.0"));
+  QCOMPARE(table()->item(0, 4)->text(), QStringLiteral("1.3"));
+  QCOMPARE(table()->item(0, 5)->text(), QStringLiteral("/dev/hidraw-sim7"));
+  QCOMPARE(trayDevices(), QStringList{"ZRT(1A2B3C4D5E6F7A8B9CADBECF)"});
+  QVERIFY(!thread->isPaused());
+  QVERIFY(CircularDisplayTimer::instance()->isActive());
+
+  writeDevices({});
+  QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 0, kHotplugTimeoutMs);
+  QCOMPARE(trayDevices(), QStringList{"无"});
+  QVERIFY(thread->isPaused());
+  QVERIFY(!CircularDisplayTimer::instance()->isActive());
+}
+
+void TestMainWindow::devicesPresentAtStart() {
+  // Listed in key order (the upper-case path), whatever the order they were found in.
+  writeDevices({"/dev/hidraw-sim2 uuid=BBBBBBBBBBBBBBBBBBBBBBBB",
+                "/dev/hidraw-sim1 uuid=AAAAAAAAAAAAAAAAAAAAAAAA",
+                "/dev/hidraw-sim3 pid=0A16 uuid=CCCCCCCCCCCCCCCCCCCCCCCC"});
+  window_ = std::make_unique<TrayDesktopWindow>();
+  QCOMPARE(table()->rowCount(), 2);
+  QCOMPARE(table()->item(0, 5)->text(), QStringLiteral("/dev/hidraw-sim1"));
+  QCOMPARE(table()->item(1, 5)->text(), QStringLiteral("/dev/hidraw-sim2"));
+  QCOMPARE(trayDevices(),
+           (QStringList{"ZRT(AAAAAAAAAAAAAAAAAAAAAAAA)", "ZRT(BBBBBBBBBBBBBBBBBBBBBBBB)"}));
+  QVERIFY(!window_->findChild<SendHIDDataThread*>()->isPaused());
+  QVERIFY(CircularDisplayTimer::instance()->isActive());
+}
+
+void TestMainWindow::aboutShowsTheFirstDevice() {
+  writeDevices({"/dev/hidraw-sim9 hw=3.1 fw=4.2", "/dev/hidraw-sim4 hw=2.0 fw=1.7"});
+  window_ = std::make_unique<TrayDesktopWindow>();
+  QCOMPARE(table()->rowCount(), 2);
+
+  QString hardware, firmware;
+  whenModalOpens([&](QWidget* modal) {
+    hardware = modal->findChild<QLabel*>("lbl_hardware_vv")->text();
+    firmware = modal->findChild<QLabel*>("lbl_firmware_vv")->text();
+    modal->close();
+  });
+  window_->onAbout();
+  QCOMPARE(hardware, QStringLiteral("V2.0"));
+  QCOMPARE(firmware, QStringLiteral("V1.7"));
+
+  // Later requests show the same dialog without a modal loop, with the current device.
+  auto* about = window_->findChild<CAboutDlg*>();
+  QVERIFY(about && !about->isVisible());
+  writeDevices({});
+  QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 0, kHotplugTimeoutMs);
+  window_->onAbout();
+  QVERIFY(about->isVisible());
+  QCOMPARE(window_->findChildren<CAboutDlg*>().size(), 1);
+  QCOMPARE(about->findChild<QLabel*>("lbl_hardware_vv")->text(), QStringLiteral("--"));
+  QCOMPARE(about->findChild<QLabel*>("lbl_software_vv")->text(), COMMON::kProgramVersion);
+}
+
+void TestMainWindow::trayDoubleClickOpensSettings() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  auto* dialog = window_->findChild<CSettingDlg*>();
+  emit tray->activated(QSystemTrayIcon::Trigger);
+  emit tray->activated(QSystemTrayIcon::Context);
+  QVERIFY(!dialog->isVisible());
+  emit tray->activated(QSystemTrayIcon::DoubleClick);
+  QVERIFY(dialog->isVisible());
+  QVERIFY(!window_->isVisible());
+  // The tray menu's settings entry leads to the same dialog.
+  dialog->hide();
+  emit qobject_cast<TrayIconMenu*>(tray->contextMenu())->sigSetting();
+  QVERIFY(dialog->isVisible());
+}
+
+void TestMainWindow::closeHidesWhileTheTrayIconIsVisible() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  bool closed = true;
+  QVERIFY(!endsTheProgram([&]() {
+    window_->show();
+    closed = window_->close();
+  }));
+  QVERIFY(!closed);
+  QVERIFY(!window_->isVisible());
+
+  // Without a notification area a hidden window could not be reached again: close quits.
+  window_->trayAvailable = false;
+  QVERIFY(endsTheProgram([&]() {
+    window_->show();
+    window_->close();
+  }));
+}
+
+void TestMainWindow::quitAsksAndEndsOnlyOnConfirm() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  auto* menu = qobject_cast<TrayIconMenu*>(tray->contextMenu());
+
+  ScopedAnswerer answerer(QMessageBox::Cancel);
+  QVERIFY(!endsTheProgram([menu]() { emit menu->sigClose(); }));
+  QCOMPARE(answerer.boxes.size(), 1);
+  QCOMPARE(answerer.boxes[0].title, QStringLiteral("温馨提示"));
+  QCOMPARE(answerer.boxes[0].text, QStringLiteral("您确认要退出程序？"));
+  QCOMPARE(answerer.boxes[0].icon, QMessageBox::Question);
+  QCOMPARE(answerer.boxes[0].parent, window_.get());
+  QVERIFY(tray->isVisible());
+
+  // Confirmed while the window is hidden: the icon goes and the program ends.
+  answerer.setAnswer(QMessageBox::Ok);
+  QVERIFY(!window_->isVisible());
+  QVERIFY(endsTheProgram([menu]() { emit menu->sigClose(); }));
+  QVERIFY(!tray->isVisible());
+}
+
+void TestMainWindow::updateDialogThroughTheFactory() {
+  // Without a factory the tray's update entry does nothing.
+  window_ = std::make_unique<TrayDesktopWindow>();
+  window_->onCheckUpdate();
+  window_.reset();
+
+  FakeUpgradeDialog* created = nullptr;
+  MainWindow::setUpgradeDialogFactory([&created](QWidget* parent) {
+    created = new FakeUpgradeDialog(parent);
+    return created;
+  });
+  window_ = std::make_unique<TrayDesktopWindow>();
+  QVERIFY(created);
+  QCOMPARE(created->parent, window_.get());
+  QCOMPARE(created->calls, QVector<bool>{true});
+  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  emit qobject_cast<TrayIconMenu*>(tray->contextMenu())->sigCheckUpdate();
+  QCOMPARE(created->calls, (QVector<bool>{true, false}));
+  QCOMPARE(FakeUpgradeDialog::alive, 1);
+  window_.reset();
+  QCOMPARE(FakeUpgradeDialog::alive, 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
