@@ -133,5 +133,5 @@ class TestCircularDisplayTimer : public QObject {
   }
 };
 
-QTEST_MAIN(TestCircularDisplayTimer)
+QTEST_GUILESS_MAIN(TestCircularDisplayTimer)
 #include "tst_circulardisplaytimer.moc"
