@@ -5,7 +5,7 @@ JOBS      ?= $(shell nproc)
 CTEST_ARGS ?=
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build build-asan test test-normal test-asan run bench fuzz soak format install clean
+.PHONY: all deps build build-asan build-fuzz test test-normal test-asan test-fuzz run bench fuzz soak format install clean
 
 all: build
 
@@ -27,7 +27,21 @@ test-normal: build
 test-asan: build-asan
 	cd $(ASAN_DIR) && ctest --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
-test: test-normal test-asan
+# The fuzz targets, built with clang and libFuzzer in their own folder.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS := ftpreply ftplisting
+
+build-fuzz: deps
+	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || cmake -S tests/fuzz -B $(FUZZ_DIR) $(GENERATOR) \
+	  -DCMAKE_CXX_COMPILER=clang++ -DSTELVOX_FUZZ=ON
+	@cmake --build $(FUZZ_DIR) -j$(JOBS)
+
+# Each target briefly over the committed corpus.
+test-fuzz: build-fuzz
+	cd $(FUZZ_DIR) && ctest --output-on-failure $(CTEST_ARGS)
+
+test: test-normal test-asan test-fuzz
 
 run: build
 	@if [ -x scripts/run.sh ]; then exec scripts/run.sh $(BUILD_DIR); \
@@ -42,6 +56,15 @@ soak: build
 	@/usr/bin/python3 tests/soak/soak.py --build-dir $(BUILD_DIR) --seconds $(SOAK_SECONDS) \
 	  --report $(BUILD_DIR)/soak-report.json
 
+# Each fuzz target for FUZZ_SECONDS; new inputs go to $(FUZZ_DIR)/new-<target>, crashes
+# to $(FUZZ_DIR)/crash-*. Copy inputs worth keeping into tests/fuzz/corpus/<target>.
+fuzz: build-fuzz
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/new-$$t; echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_DIR)/tests/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+	    $(FUZZ_DIR)/new-$$t tests/fuzz/corpus/$$t; done
+
 format:
 	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 
@@ -49,4 +72,4 @@ install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
