@@ -1,10 +1,11 @@
 // stelvox-cpuload: reports the machine's total CPU busy share once a second as CSV
 // lines on standard output, for the program that starts it. It lives only as long as
-// that program: it ends when its parent ends (also when the parent is killed) and when
-// nobody reads its output any more.
+// that program: it ends when its parent ends (also when the parent is killed), when
+// the pipe on its standard input loses its writer and when nobody reads its output.
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,19 +28,34 @@ timespec now() {
 
 long long nanos(const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; }
 
-// Waits until the monotonic time `deadline`. Returns false once standard output has
-// lost its reader, which a pipe reports right away as an error condition.
-bool waitUntil(long long deadline) {
+// Waits until the monotonic time `deadline`. Returns false when it is time to end:
+// standard output lost its reader (a pipe reports that at once as an error), or the
+// standard input pipe from the parent lost its writer, which happens when the parent
+// dies, even in the moment before the death signal was asked for.
+bool waitUntil(long long deadline, bool watchInput) {
   for (;;) {
     const long long left = deadline - nanos(now());
     if (left <= 0) return true;
     timespec timeout{static_cast<time_t>(left / 1000000000LL),
                      static_cast<long>(left % 1000000000LL)};
-    pollfd out{STDOUT_FILENO, 0, 0};
-    const int ready = ppoll(&out, 1, &timeout, nullptr);
+    pollfd fds[2] = {{STDOUT_FILENO, 0, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const int ready = ppoll(fds, watchInput ? 2 : 1, &timeout, nullptr);
     if (ready < 0 && errno != EINTR) return true;  // cannot watch: fall back to write errors
-    if (ready > 0 && (out.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+    if (ready <= 0) continue;
+    if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    if (watchInput && fds[1].revents) {
+      // Nothing is expected on it; whatever comes is read and dropped.
+      char sink[256];
+      const ssize_t n = read(STDIN_FILENO, sink, sizeof sink);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return false;
+    }
   }
+}
+
+// True when standard input is a pipe, as the program that starts us provides.
+bool inputIsPipe() {
+  struct stat info {};
+  return fstat(STDIN_FILENO, &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
 std::string statPath() {
@@ -69,6 +85,7 @@ int main(int argc, char** argv) {
   // A closed output shows as a failed write, which ends the loop, rather than a signal.
   signal(SIGPIPE, SIG_IGN);
   tzset();
+  const bool watchInput = inputIsPipe();
 
   const std::string path = statPath();
   cpuload::CpuTimes previous;
@@ -80,7 +97,7 @@ int main(int argc, char** argv) {
 
   long long deadline = nanos(now()) + kIntervalNs;
   for (;;) {
-    if (!waitUntil(deadline)) return 0;
+    if (!waitUntil(deadline, watchInput)) return 0;
     if (getppid() != parent) return 0;
 
     cpuload::CpuTimes current;
