@@ -19,6 +19,13 @@ QString printable(const QString& strText) {
   return out;
 }
 
+// Qt's error texts quote the whole URL, account and password included.
+QString withoutAccount(QString strText, const QUrl& url) {
+  strText.replace(url.toString(), url.toString(QUrl::RemoveUserInfo));
+  if (!url.password().isEmpty()) strText.replace(url.password(), QStringLiteral("******"));
+  return strText;
+}
+
 void log(int level, const QString& strMessage, const char* function) {
   RSLogger::instance()->writeLog(level, strMessage, function);
 }
@@ -91,7 +98,8 @@ bool FtpManager::isReleaseEntry(const QUrlInfo& urlInfo) {
 }
 
 bool FtpManager::isSafeReleaseName(const QString& strReleaseName) {
-  static const QRegularExpression pattern(QStringLiteral("^V[0-9]{1,9}(\\.[0-9]{1,9}){0,15}$"));
+  // \z, not $: a trailing newline must not pass.
+  static const QRegularExpression pattern(QStringLiteral("\\AV[0-9]{1,9}(\\.[0-9]{1,9}){0,15}\\z"));
   return pattern.match(strReleaseName).hasMatch();
 }
 
@@ -256,7 +264,7 @@ void FtpManager::dlFinished() {
     const QString reason = m_bStalled
                                ? QStringLiteral("no data received for %1 s, transfer aborted")
                                      .arg(m_stallTimer.interval() / 1000.0)
-                               : reply->errorString();
+                               : withoutAccount(reply->errorString(), reply->url());
     log(RSLogger::LevelError, QStringLiteral("Download failed. (%1)").arg(reason),
         "FtpManager::dlFinished");
     bFailed = true;

@@ -98,8 +98,9 @@ QFtp::QFtp(QObject* parent) : QObject(parent), d(new QFtpPrivate(this)) {
 
 QFtp::~QFtp() {
   abort();
-  // The connections are simply dropped; nothing may call back into a client that is
-  // going away.
+  // This close never runs (its start is queued to an object going away): the
+  // connections are simply dropped, and nothing may call back into this client.
+  close();
   d->inactivity.stop();
   d->pi.disconnect(this);
   d->pi.dtp.disconnect(this);

@@ -1,6 +1,8 @@
 // The FTP client against a scripted server: replies that friendly servers never send.
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 #include <memory>
 
@@ -211,13 +213,13 @@ class TestQFtpScripted : public QObject {
   }
 
   void slowSteadyServerIsNotCutOff() {
-    ftp_->setInactivityTimeout(1500);
+    ftp_->setInactivityTimeout(3000);
     server_->on("PASS", [this](const QByteArray&) {
-      // Nine lines, 400 ms apart: well over the bound in all, never silent that long.
+      // Lines 400 ms apart, well over the bound in all, never silent for that long.
       auto* timer = new QTimer(server_.get());
       auto sent = std::make_shared<int>(0);
       connect(timer, &QTimer::timeout, server_.get(), [this, timer, sent] {
-        if (++*sent < 9) {
+        if (++*sent < 12) {
           server_->send("230-still working\r\n");
         } else {
           server_->send("230 Logged in\r\n");
@@ -315,6 +317,81 @@ class TestQFtpScripted : public QObject {
     QCOMPARE(rec_->commandEvents(),
              (QStringList{QStringLiteral("started %1").arg(ids[0]),
                           QStringLiteral("finished %1 ok").arg(ids[0]), "done ok"}));
+  }
+
+  void abortDuringListingThenListAgain() {
+    // The listing never completes until aborted.
+    server_->on("LIST", [this](const QByteArray&) {
+      server_->withData([this](QTcpSocket* d) {
+        server_->send("150 Here\r\n");
+        d->write(kListing.at(1));
+      });
+    });
+    server_->on("ABOR", [this](const QByteArray&) {
+      server_->send("426 Transfer aborted\r\n226 Abort successful\r\n");
+    });
+    const QVector<int> ids = checkForUpdate();
+    connect(ftp_.get(), &QFtp::listInfo, this, [this](const QUrlInfo&) { ftp_->abort(); });
+    WAIT_DONE(1);
+    QVERIFY(rec_->lastDoneError);
+    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[2])));
+    QVERIFY(server_->received.contains(QStringLiteral("ABOR")));
+    QCOMPARE(ftp_->errorString(), QStringLiteral("Listing directory failed:\nTransfer aborted"));
+
+    // The 226 of the abort is swallowed, not taken for the next command's reply.
+    disconnect(ftp_.get(), &QFtp::listInfo, this, nullptr);
+    server_->on("LIST", [this](const QByteArray&) {
+      server_->withData([this](QTcpSocket* d) {
+        server_->send("150 Here\r\n");
+        for (const QByteArray& line : kListing) d->write(line);
+        d->disconnectFromHost();
+        server_->send("226 Transfer complete\r\n");
+      });
+    });
+    rec_->entries.clear();
+    ftp_->list(QStringLiteral("/ZRT"));
+    WAIT_DONE(2);
+    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
+    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+  }
+
+  void translatedTexts_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("unknownError");
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<QString>("notConnected");
+    QTest::newRow("zh_CN") << "zh_CN" << QStringLiteral("未知错误")
+                           << QStringLiteral("连接被服务器127.0.0.1拒绝")
+                           << QStringLiteral("未连接");
+    QTest::newRow("zh_TW") << "zh_TW" << QStringLiteral("未知錯誤")
+                           << QStringLiteral("連接被服務器127.0.0.1拒絕")
+                           << QStringLiteral("未連接");
+    QTest::newRow("eg_EN") << "eg_EN" << QStringLiteral("Unknown error")
+                           << QStringLiteral("Connection refused to host 127.0.0.1")
+                           << QStringLiteral("Not connected");
+  }
+  void translatedTexts() {
+    QFETCH(QString, language);
+    QTranslator translator;
+    QVERIFY(translator.load(QStringLiteral("update_") + language,
+                            qEnvironmentVariable("STELVOX_UPDATE_QM_DIR")));
+    QCoreApplication::installTranslator(&translator);
+    auto uninstall = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
+
+    QFtp ftp;
+    QFtpRecorder rec(&ftp);
+    QTEST(ftp.errorString(), "unknownError");
+    ftp.list(QStringLiteral("/ZRT"));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.doneCount, 1, kWaitMs);
+    QFETCH(QString, notConnected);
+    QCOMPARE(ftp.errorString(), QStringLiteral("Listing directory failed:\n") + notConnected);
+
+    const quint16 closedPort = server_->port();
+    server_.reset();  // nothing listens there any more
+    ftp.connectToHost(QStringLiteral("127.0.0.1"), closedPort);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.doneCount, 2, kWaitMs);
+    QFETCH(QString, refused);
+    QCOMPARE(ftp.errorString(), QStringLiteral("Connecting to host failed:\n") + refused);
   }
 
   void destroyingTheClientMidCommandIsQuiet() {

@@ -68,14 +68,16 @@ class ReleaseTree {
   QTemporaryDir dir_;
 };
 
+struct ServerOptions {
+  int writeLimit = 0;   // bytes a second, 0 unlimited
+  int freezeAfter = 0;  // bytes of a file sent before the server falls silent
+  QString extraList;    // file of raw listing lines for /ZRT
+};
+
 // One pyftpdlib server process; stopped when destroyed.
 class FtpServer {
  public:
-  struct Options {
-    int writeLimit = 0;   // bytes a second, 0 unlimited
-    int freezeAfter = 0;  // bytes of a file sent before the server falls silent
-    QString extraList;    // file of raw listing lines for /ZRT
-  };
+  using Options = ServerOptions;
 
   ~FtpServer() { stop(); }
 
