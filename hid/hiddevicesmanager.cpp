@@ -42,6 +42,9 @@ HIDDeviceInfo HIDDevicesManager::makeDeviceInfo(const HIDReport::Identity& ident
 }
 
 void HIDDevicesManager::scanDevices() {
+  // hidapi sets itself up on first use; doing it here, on the GUI thread, keeps that from
+  // racing with the send thread's first open.
+  hid_init();
   hid_device_info* list = hid_enumerate(0, 0);
   for (hid_device_info* entry = list; entry; entry = entry->next) {
     if (!entry->serial_number || !entry->path) continue;

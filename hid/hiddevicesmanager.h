@@ -7,7 +7,9 @@
 //   manager.devices();                     // the table, keyed by upper-case path
 // Hot-plug: on Linux an HIDHotplugMonitor (hotplug.h) reports arrivals and removals;
 // forward them to handleArrival()/handleRemoval() and refresh the device list when
-// devices().size() changed. On Windows nativeEvent forwards to handleDeviceChange().
+// devices().size() changed. Start the monitor before scanDevices(): a device plugged in
+// between is then seen twice, which only overwrites its record, instead of not at all. On Windows
+// nativeEvent forwards to handleDeviceChange().
 //
 // `HIDDeviceInfo::path` is the upper-case path (the key, shown in lists); `openPath`
 // keeps the system's own spelling, which is what must be opened on Linux, where device
@@ -36,8 +38,9 @@ using HIDDeviceTable = QMap<QString, HIDDeviceInfo>;
 
 class HIDDevicesManager {
  public:
-  // How long recognition waits for an identify reply (GUI thread).
-  static constexpr int kReplyTimeoutMs = 500;
+  // How long recognition waits for an identify reply. It runs on the GUI thread, and a
+  // real device answers within a few milliseconds.
+  static constexpr int kReplyTimeoutMs = 250;
 
   void scanDevices();
   // Filter, identify exchange and table update; true only when a record was stored.

@@ -36,6 +36,8 @@ SendHIDDataThread::SendHIDDataThread(QObject* parent)
   thresholds_.usageRateAlarm =
       intSetting(COMMON::kKeyUsageRateAlarm, COMMON::kDefaultUsageRateAlarm);
   thresholds_.fanRpmAlarm = intSetting(COMMON::kKeyFanRpmAlarm, COMMON::kDefaultFanRpmAlarm);
+  // Before the worker exists, so that hidapi is never set up by two threads at once.
+  hid_init();
 }
 
 SendHIDDataThread::~SendHIDDataThread() {

@@ -69,7 +69,10 @@ class TestHIDDevicesManager : public QObject {
            "failure, device path: /dev/hidraw-sim1!";
     QTest::newRow("never answers")
         << "fail=silent" << false
-        << "Read HID device data fail: no reply within 500 ms, device path: /dev/hidraw-sim1!";
+        << QStringLiteral(
+               "Read HID device data fail: no reply within %1 ms, device path: "
+               "/dev/hidraw-sim1!")
+               .arg(HIDDevicesManager::kReplyTimeoutMs);
     QTest::newRow("no serial string") << "serial=none" << false << "";
     QTest::newRow("frames rejected later") << "fail=reject" << true << "";
   }
@@ -136,9 +139,9 @@ class TestHIDDevicesManager : public QObject {
     manager.scanDevices();
     QCOMPARE(manager.devices().size(), 1);
     QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fw=3.1"}));
-    // A different spelling of the same path is the same key.
-    QVERIFY(manager.handleArrival("/DEV/hidraw-SIM8", 0x2E3C, 0x0A15) == false ||
-            manager.devices().size() == 1);
+    // Paths are opened as the system spells them; another spelling is another node.
+    QVERIFY(!manager.handleArrival("/DEV/HIDRAW-SIM8", 0x2E3C, 0x0A15));
+    QCOMPARE(manager.devices().first().firmwareVersion, "1.0");
     QVERIFY(manager.handleArrival("/dev/hidraw-sim8", 0x2E3C, 0x0A15));
     QCOMPARE(manager.devices().size(), 1);
     QCOMPARE(manager.devices().first().firmwareVersion, "3.1");
@@ -164,6 +167,15 @@ class TestHIDDevicesManager : public QObject {
     removal.path = "/DEV/HIDRAW-SIM11";
     manager.applyDeviceChange(removal);
     QVERIFY(manager.devices().isEmpty());
+  }
+
+  void damagedSimulatorLinesAreSkipped() {
+    QVERIFY(writeDevices(
+        config_, {"/dev/hidraw-sim14 fail=explode", "/dev/hidraw-sim15 hw=1.x",
+                  "/dev/hidraw-sim16 uuid=12", "# a comment", "", "/dev/hidraw-sim17 serial=OK1"}));
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM17"}));
   }
 
   void tableOrderIsByKey() {
