@@ -97,6 +97,7 @@ void QFtpPI::abort() {
 
 void QFtpPI::giveUp(bool reportError, const QString& text) {
   ++generation;
+  ++dropCount;
   connectPending = false;
   dtp.abortConnection();
   const bool wasOpen = commandSocket.state() != QAbstractSocket::UnconnectedState;
@@ -122,8 +123,11 @@ void QFtpPI::connected() {
 }
 
 void QFtpPI::connectionClosed() {
-  // Take what the server said before it went (a 421, say).
+  // Take what the server said before it went (a 421, say). If that already gave the
+  // connection up, the close has been reported.
+  const quint64 drops = dropCount;
   if (!waitForDtpToClose) readyRead();
+  if (drops != dropCount) return;
   const bool wasIdle = state == Idle;
   const bool wasQuit = currentCmd.startsWith(QLatin1String("QUIT"));
   const bool collecting = reply.isCollecting();

@@ -151,4 +151,6 @@ class QFtpPI : public QObject {
   // Counts clearPendingCommands() calls: a signal handler that failed the command
   // and perhaps started another one must not be followed by more of the old one.
   quint64 generation = 0;
+  // Counts giveUp() calls.
+  quint64 dropCount = 0;
 };

@@ -81,6 +81,7 @@ class ScriptedFtpServer : public QObject {
   }
 
   QByteArray greeting = "220 Scripted server ready\r\n";
+  bool closeAfterGreeting = false;
   QList<QByteArray> listing;
   QStringList received;
 
@@ -90,6 +91,7 @@ class ScriptedFtpServer : public QObject {
       socket_ = s;
       connect(s, &QTcpSocket::readyRead, this, &ScriptedFtpServer::readCommands);
       if (!greeting.isEmpty()) s->write(greeting);
+      if (closeAfterGreeting) s->disconnectFromHost();
     }
   }
   void acceptData() {

@@ -371,12 +371,16 @@ class TestFtpManager : public QObject {
     pointAtServer(manager, server.port());
     QSignalSpy finished(&manager, &FtpManager::downloadFinished);
     QSignalSpy errors(&manager, &FtpManager::error);
-    connect(&manager, &FtpManager::downloadProgress, &manager, [&manager](qint64 received, qint64) {
-      if (received > 0 && manager.isDownloading()) manager.cancelDownload();
+    qint64 receivedAtCancel = -1;
+    connect(&manager, &FtpManager::downloadProgress, &manager, [&](qint64 received, qint64) {
+      if (received <= 0 || !manager.isDownloading() || receivedAtCancel >= 0) return;
+      receivedAtCancel = received;
+      manager.cancelDownload();
     });
     QVERIFY(manager.downloadFile(kRemote28, localPath()));
     QVERIFY(finished.wait(60000));
     QCOMPARE(finished.count(), 1);
+    QVERIFY(receivedAtCancel > 0 && receivedAtCancel < 1024 * 1024);
     QCOMPARE(finished.at(0).at(0).toBool(), true);
     QCOMPARE(QFileInfo(localPath()).size(), qint64(0));
     QVERIFY(!errors.isEmpty());

@@ -246,14 +246,33 @@ class TestQFtpScripted : public QObject {
     QCOMPARE(ftp_->state(), QFtp::Unconnected);
   }
 
+  void refusingGreetingFailsTheConnect_data() {
+    QTest::addColumn<bool>("closeAfter");
+    QTest::newRow("connection kept") << false;
+    QTest::newRow("connection closed at once") << true;
+  }
   void refusingGreetingFailsTheConnect() {
+    QFETCH(bool, closeAfter);
     server_->greeting = "421 Too many users, try later\r\n";
+    server_->closeAfterGreeting = closeAfter;
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
     QVERIFY(rec_->lastDoneError);
     QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[0])));
     QCOMPARE(ftp_->errorString(),
              QStringLiteral("Connecting to host failed:\nToo many users, try later"));
+    QCOMPARE(ftp_->state(), QFtp::Unconnected);
+    QCOMPARE(rec_->events.filter(QStringLiteral("finished")).size(), 1);
+    QCOMPARE(rec_->events.filter(QStringLiteral("state 0")).size(), 1);
+  }
+
+  void serverClosesBeforeGreeting() {
+    server_->greeting.clear();
+    server_->closeAfterGreeting = true;
+    const QVector<int> ids = checkForUpdate();
+    WAIT_DONE(1);
+    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[0])));
+    QCOMPARE(ftp_->errorString(), QStringLiteral("Connecting to host failed:\nConnection closed"));
     QCOMPARE(ftp_->state(), QFtp::Unconnected);
   }
 

@@ -469,11 +469,11 @@ class TestUpgrade : public QObject {
 
   void acceptedOfferInstallsAndQuits() {
     ReleaseTree tree;
-    const QByteArray installer = scriptInstaller(400 * 1024);
+    const QByteArray installer = scriptInstaller(600 * 1024);
     QVERIFY(tree.addRelease("V1.0.0.28", installer));
     FtpServer server;
     ServerOptions paced;
-    paced.writeLimit = 256 * 1024;  // a few progress steps
+    paced.writeLimit = 128 * 1024;  // a few progress steps
     QVERIFY(server.start(tree.root(), paced));
 
     BoxScript boxes;
@@ -491,7 +491,6 @@ class TestUpgrade : public QObject {
     QCOMPARE(boxes.seen().at(1).icon, QMessageBox::Warning);
     QCOMPARE(boxes.seen().at(1).title, kUpdateTitle);
     QVERIFY(shownWhileDownloading);
-    for (const auto& p : progress) qDebug() << "progress" << p;
     QVERIFY(progress.count() >= 2);
     auto* bar = dialog.findChild<QProgressBar*>("progressBar_upgrade");
     QCOMPARE(bar->maximum(), installer.size());
@@ -614,11 +613,11 @@ class TestUpgrade : public QObject {
 
   void escapeHidesWithoutCancelling() {
     ReleaseTree tree;
-    const QByteArray installer = installerBytes(512 * 1024);
+    const QByteArray installer = installerBytes(600 * 1024);
     QVERIFY(tree.addRelease("V1.0.0.28", installer));
     FtpServer server;
     ServerOptions paced;
-    paced.writeLimit = 256 * 1024;
+    paced.writeLimit = 128 * 1024;
     QVERIFY(server.start(tree.root(), paced));
 
     BoxScript boxes;
