@@ -44,6 +44,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
                  QStringLiteral("）"));
   setWindowIcon(QIcon(QStringLiteral(":/Resource/favicon.ico")));
   ui->tableWidget_HIDDevicesTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Identifiers and versions stay readable in full; the path takes the remaining width.
+  for (int column = 0; column < 5; ++column) {
+    ui->tableWidget_HIDDevicesTable->horizontalHeader()->setSectionResizeMode(
+        column, QHeaderView::ResizeToContents);
+  }
   m_nTemperatureUnit =
       COMMON::readSetting(COMMON::kKeyTemperatureUnit, COMMON::kDefaultTemperatureUnit).toInt();
 
