@@ -148,8 +148,22 @@ QDateTime parseUnixDate(QString text, const QDateTime& now) {
   return QDateTime();
 }
 
+// True when the line holds a run of blanks longer than any column padding. Such a run
+// before the name would make the Unix pattern backtrack for seconds (its owner and
+// group may be empty, so a long run can be split in very many ways).
+bool hasOverlongBlankRun(const QString& line) {
+  constexpr int kMaxBlankRun = 128;
+  int run = 0;
+  for (const QChar c : line) {
+    run = c.isSpace() ? run + 1 : 0;
+    if (run > kMaxBlankRun) return true;
+  }
+  return false;
+}
+
 bool parseUnixLine(const QString& line, const QString& userName, QUrlInfo* info,
                    const QDateTime& now) {
+  if (hasOverlongBlankRun(line)) return false;
   static const QRegularExpression pattern(
       QStringLiteral("^([\\-dl])([a-zA-Z\\-]{9,9})\\s+\\d+\\s+(\\S*)\\s+(\\S*)\\s+(\\d+)\\s+"
                      "(\\S+\\s+\\S+\\s+\\S+)\\s+(\\S.*)"));

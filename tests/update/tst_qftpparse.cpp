@@ -121,6 +121,8 @@ class TestQFtpParse : public QObject {
     QTest::newRow("dos without AM/PM") << QByteArray("12-01-23  09:15 <DIR> V1");
     QTest::newRow("not at line start") << QByteArray("x drwxr-xr-x 2 a b 4096 Dec 08 00:43 V1");
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe drwx", 8);
+    QTest::newRow("overlong blank run")
+        << (QByteArray("drwxr-xr-x 1") + QByteArray(200, ' ') + "a b 1 Dec 08 00:43 V1");
     QTest::newRow("too long") << (QByteArray("-rw-r--r-- 1 a b 1 Dec 08 00:43 ") +
                                   QByteArray(20000, 'n'));
   }
