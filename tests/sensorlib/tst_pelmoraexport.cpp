@@ -1,0 +1,47 @@
+// The shared library as the program binds it: one undecorated export, nothing else
+// visible, and a process-wide instance fixed at the first query.
+#include <dlfcn.h>
+
+#include <QtTest>
+
+#include "fixturetree.h"
+#include "pelmora.h"
+
+class TestPelmoraExport : public QObject {
+  Q_OBJECT
+
+  void* library_ = nullptr;
+
+ private slots:
+  void initTestCase() {
+    fixtures::useRoots(fixtures::path("laptop"));
+    const QByteArray path = qgetenv("STELVOX_BINARY_DIR") + "/bin/libpelmora.so";
+    library_ = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+    QVERIFY2(library_, dlerror());
+  }
+
+  void exportsOnlyTheQueryByItsPlainName() {
+    QVERIFY(dlsym(library_, "PLM_GetHardwareInfo"));
+    QVERIFY(!dlsym(library_, "_ZN7pelmora7Pelmora11GetInstanceEv"));
+    QVERIFY(!dlsym(library_, "_ZN7pelmora2hw14createComputerEv"));
+  }
+
+  void queriesReuseTheFirstInstance() {
+    using Query = bool (*)(pelmora::HardwareDatas&);
+    const auto query = reinterpret_cast<Query>(dlsym(library_, "PLM_GetHardwareInfo"));
+    QVERIFY(query);
+    pelmora::HardwareDatas first;
+    QVERIFY(query(first));
+    QCOMPARE(first.size(), size_t(2));  // CPU and mainboard; the sleeping GPU gives nothing
+    QCOMPARE(first.at(pelmora::HWType::Mainboard).fan, 2900.f);
+
+    // The roots were read when the instance was made; later changes do not move it.
+    fixtures::useRoots(fixtures::path("empty"));
+    pelmora::HardwareDatas second;
+    QVERIFY(query(second));
+    QCOMPARE(second.size(), size_t(2));
+  }
+};
+
+QTEST_APPLESS_MAIN(TestPelmoraExport)
+#include "tst_pelmoraexport.moc"
