@@ -1,0 +1,135 @@
+// The real helper started by the real sampler: its value reaches the sample, it is
+// started once and again after it died, and no helper outlives the program, whether
+// the program ends or is killed.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "cpuusage.h"
+#include "hardwareinforeader.h"
+
+namespace {
+
+QString helperBinary() {
+  return qEnvironmentVariable("STELVOX_BINARY_DIR") + QStringLiteral("/bin/stelvox-cpuload");
+}
+
+bool processAlive(qint64 pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return false;
+  const QByteArray text = stat.readAll();
+  const int close = text.lastIndexOf(')');
+  return close > 0 && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+         file.write(content) == content.size();
+}
+
+QByteArray nextLine(QProcess& process) {
+  QDeadlineTimer deadline(30000);
+  while (!process.canReadLine() && !deadline.hasExpired())
+    if (!process.waitForReadyRead(int(deadline.remainingTime()))) break;
+  return process.canReadLine() ? process.readLine() : QByteArray();
+}
+
+}  // namespace
+
+class TestCpuUsageSampler : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir root_;
+
+  QString rate() const {
+    return HardwareInfoReader::instance()->currentHardwareInfo().strCPUUsageRate;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(QFile::exists(helperBinary()));
+    // A machine standing still: the library finds no load, so every value in the
+    // usage field comes from the helper, which reports 0 for a still /proc/stat.
+    QVERIFY(writeFile(root_.filePath("proc/stat"),
+                      "cpu  100 0 100 800 0 0 0 0 0 0\ncpu0 100 0 100 800 0 0 0 0 0 0\n"));
+    // The msr module counts as loaded but has no devices: nothing is loaded or read.
+    QVERIFY(QDir().mkpath(root_.filePath("sys/module/msr")));
+    QVERIFY(QDir().mkpath(root_.filePath("dev")));
+    qputenv("HOST_PROC", root_.filePath("proc").toLocal8Bit());
+    qputenv("HOST_SYS", root_.filePath("sys").toLocal8Bit());
+    qputenv("HOST_DEV", root_.filePath("dev").toLocal8Bit());
+    // Orphaned helpers of the killed program come to this process to be reaped.
+    QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+  }
+
+  void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+
+  void helperValueReachesTheSample() {
+    cpuusage::setHelperPath(helperBinary());
+    auto reader = HardwareInfoReader::instance();
+    auto* helper = reader->findChild<QProcess*>();
+    QVERIFY(helper);
+    QCOMPARE(rate(), QStringLiteral("--"));
+    reader->start(300);
+    QTRY_COMPARE_WITH_TIMEOUT(rate(), QStringLiteral("0"), 30000);
+
+    // Started once, not again by every pass while it runs.
+    const qint64 pid = helper->processId();
+    QVERIFY(processAlive(pid));
+    QSignalSpy passes(reader.data(), &HardwareInfoReader::signalsGetHardwareInfo);
+    QTRY_VERIFY_WITH_TIMEOUT(passes.size() >= 3, 30000);
+    QCOMPARE(helper->processId(), pid);
+
+    // A helper that dies is started again by a later pass; the value keeps its text.
+    ::kill(pid_t(pid), SIGKILL);
+    QTRY_VERIFY_WITH_TIMEOUT(helper->state() == QProcess::Running && helper->processId() != pid,
+                             30000);
+    QCOMPARE(rate(), QStringLiteral("0"));
+  }
+
+  void noHelperLeftAfterTheProgramEnds() {
+    QProcess program;
+    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tst_cpuusage_child"),
+                  {helperBinary()});
+    QVERIFY(program.waitForStarted(10000));
+    const qint64 pid = nextLine(program).trimmed().toLongLong();
+    QVERIFY2(pid > 0, program.readAllStandardError().constData());
+    QVERIFY(processAlive(pid));
+    program.closeWriteChannel();  // the program quits and releases its sampler
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!processAlive(pid));
+  }
+
+  void noHelperLeftAfterTheProgramIsKilled() {
+    QProcess program;
+    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tst_cpuusage_child"),
+                  {helperBinary()});
+    QVERIFY(program.waitForStarted(10000));
+    const qint64 pid = nextLine(program).trimmed().toLongLong();
+    QVERIFY2(pid > 0, program.readAllStandardError().constData());
+    QVERIFY(processAlive(pid));
+    program.kill();
+    QVERIFY(program.waitForFinished(30000));
+    int status = 0;
+    pid_t reaped = 0;  // the macro checks its condition once more after success
+    QTRY_VERIFY_WITH_TIMEOUT(
+        reaped == pid_t(pid) || (reaped = ::waitpid(pid_t(pid), &status, WNOHANG)) == pid_t(pid),
+        30000);
+    QVERIFY(!processAlive(pid));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestCpuUsageSampler)
+#include "tst_cpuusage_sampler.moc"
