@@ -68,6 +68,25 @@ class Devices:
         self.write()
         return "%s %s" % (name, what)
 
+    def vanish_mid_frame(self, name, timeout=3.0):
+        """Removes a slow-answering device just after a frame was written to it, so it
+        departs while the program waits for the reply. Returns whether it was timed so."""
+        import time
+        path = self.path(name)
+        if name not in self.present:
+            self.present.add(name)
+            self.write()
+        offset = self.log_size()
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if any(e[1] == path and e[2] == "frame" for e in self.read_log(offset)):
+                self.present.discard(name)
+                self.write()
+                self.events += 1
+                return True
+            time.sleep(0.02)
+        return False
+
     # ------------------------------------------------------------ the frame log
     def log_size(self):
         try:

@@ -128,7 +128,12 @@ class Rig:
             "SOAK_UPDATE_HOST": self.update_host,
             # Nothing listens here unless a server was started: the check is refused.
             "SOAK_FTP_PORT": str(self.ftp_port or 9),
-            "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=0:halt_on_error=1",
+            # A sanitized program reports leaks at its clean exit; known library leaks
+            # are suppressed as in the unit tests.
+            "ASAN_OPTIONS": "detect_leaks=1:halt_on_error=1",
+            "LSAN_OPTIONS": "suppressions=%s:print_suppressions=0"
+                            % os.path.join(source_dir(), "tests", "sanitizers", "lsan.supp"),
+            "UBSAN_OPTIONS": "print_stacktrace=1:halt_on_error=1",
         }
         env.update(self.devices.env())
         if not self.frame_log:

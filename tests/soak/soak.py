@@ -73,6 +73,8 @@ def main():
     ap.add_argument("--seed", type=int, default=int(os.environ.get("SOAK_SEED", "1")))
     ap.add_argument("--ftp-mode", default="flood",
                     help="behaviour of the update server for the one check the run makes")
+    ap.add_argument("--xvfb", action="store_true",
+                    help="run on a private X server (as on a desktop) instead of Qt's offscreen platform")
     ap.add_argument("--keep", action="store_true", help="keep the sandbox folder for inspection")
     ap.add_argument("--report", help="write the figures as JSON here")
     args = ap.parse_args()
@@ -82,12 +84,15 @@ def main():
               ftp_modes=args.ftp_mode, log=say)
     failures = []
     report = {"seconds": seconds}
+    xvfb = harness.Xvfb() if args.xvfb else None
     try:
-        failures = run(rig, seconds, report, args)
+        failures = run(rig, seconds, report, xvfb)
     finally:
         if args.keep:
             say("sandbox kept at", rig.sandbox.root)
         rig.close()
+        if xvfb:
+            xvfb.stop()
     report["failures"] = failures
     if args.report:
         with open(args.report, "w") as f:
@@ -101,11 +106,12 @@ def main():
     return 0
 
 
-def run(rig, seconds, report, args):
+def run(rig, seconds, report, xvfb):
     failures = []
     asan = rig.preload().count("libasan") > 0
     devices = rig.devices
-    program = rig.start()
+    display = {"QT_QPA_PLATFORM": "xcb", "DISPLAY": xvfb.display} if xvfb else None
+    program = rig.start(display)
     say("program pid", program.pid, "sandbox", rig.sandbox.root, "(sanitizers)" if asan else "")
     sampler = Sampler(program)
 
@@ -119,6 +125,8 @@ def run(rig, seconds, report, args):
     churn_end = seconds * 0.85
     warmup = max(15.0, seconds * 0.2)
     next_device = next_sensor = next_settings = next_sample = next_second = next_helper_kill = 0.0
+    next_vanish = 5.0
+    vanish_tries = vanished = 0
     churned = set()
     second_starts = []
     helper_kills = 0
@@ -137,6 +145,11 @@ def run(rig, seconds, report, args):
             rig.sensors.step()
             mutate_msr(rig)
             next_sensor = now + 0.7
+        if now >= next_vanish:
+            vanish_tries += 1
+            if devices.vanish_mid_frame("slow-n"):
+                vanished += 1
+            next_vanish = now + 10.0
         if now >= next_settings:
             rig.settings.step()
             next_settings = now + 5.0
@@ -147,7 +160,7 @@ def run(rig, seconds, report, args):
                 helper_kills += 1
             next_helper_kill = now + 25.0
         if now >= next_second and now > 10:
-            second_starts.append(second_instance(rig))
+            second_starts.append(second_instance(rig, display))
             next_second = now + 30.0
         time.sleep(0.1)
 
@@ -210,7 +223,12 @@ def run(rig, seconds, report, args):
     report["sensor_changes"] = rig.sensors.counts
     report["settings_changes"] = rig.settings.counts
     report["helper_kills"] = helper_kills
+    report["vanished_mid_frame"] = "%d of %d tries (%d reads failed on departure)" % (
+        vanished, vanish_tries,
+        sum(1 for e in devices.read_log() if e[2] == "read-fail" and "departed" in e[3]))
     report["ftp"] = rig.ftp_events()[:20]
+    if not any(" accepted" in e for e in report["ftp"]):
+        failures.append("the update check never reached the test server")
     return finish(rig, sampler, failures, report, seconds, churned)
 
 
@@ -231,9 +249,9 @@ def mutate_msr(rig):
         write_msr(path, 50) if rnd.random() < 0.5 else None
 
 
-def second_instance(rig):
+def second_instance(rig, display):
     """A second start must hand over to the running instance and end with 0 at once."""
-    env = rig.env()
+    env = rig.env(display)
     try:
         r = subprocess.run([rig.sandbox.program], cwd=rig.sandbox.work, env=env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

@@ -46,6 +46,9 @@ CASES = [
     ("endless-greeting", "multiline", "amd-desktop", "values:3", 20),
     ("no-server", "", "amd-desktop", "reminder-due", 30),
     ("prompt-then-quit", "good", "amd-desktop", "reminder-due", 0),
+    # Killed outright: the helper must follow, and the next start must take over the
+    # single-instance name the dead one left behind.
+    ("killed-restarted", "good", "intel-desktop", "sound", 4),
 ]
 
 
@@ -89,7 +92,17 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
             failures.append("no frames to the devices within %d s" % limit)
         elif modes and modes.split(",")[0] in ("good", "badlist", "close", "badpasv", "garbage"):
             # These conversations end quickly: let the check finish before quitting.
-            harness.wait_for(lambda: any(" done" in e or "peer-gone" in e for e in rig.ftp_events()), 20)
+            harness.wait_for(lambda: any(" done" in e or "peer-gone" in e for e in rig.ftp_events()), 10)
+        if modes and not harness.wait_for(lambda: any(" accepted" in e for e in rig.ftp_events()), 5):
+            failures.append("the update check never reached the test server")
+        if name == "killed-restarted" and program.alive():
+            program.kill()
+            if harness.wait_for(lambda: not harness.pids_with_exe(rig.sandbox.helper), 10) is not True:
+                failures.append("the CPU-usage helper outlived the killed program")
+            mark = rig.devices.log_size()
+            program = rig.start()
+            if not rig.wait_streaming(rig.steady_paths(), limit, offset=mark):
+                failures.append("a start after a killed instance reached no device within %d s" % limit)
         # A little more running time with the update check in whatever state it is.
         harness.wait_for(lambda: not program.alive(), 2.0)
         if not program.alive():
