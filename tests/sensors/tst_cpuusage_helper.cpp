@@ -201,11 +201,12 @@ class TestCpuLoadHelper : public QObject {
     writeStat("1 1 1 1");
     // A shell stands in for the program: it starts the helper, tells its process id
     // and waits. The helper's input is not the parent's pipe here and its output stays
-    // read, so only the parent's death can end it.
+    // read, so only the parent's death can end it, although it inherits SIGTERM ignored.
     QProcess parent;
-    parent.start(QStringLiteral("/bin/sh"),
-                 {QStringLiteral("-c"), QStringLiteral("\"$0\" counter & echo $!; exec sleep 600"),
-                  helperBinary()});
+    parent.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("trap '' TERM; \"$0\" counter & echo $!; exec sleep 600"), helperBinary()});
     QVERIFY(parent.waitForStarted(10000));
     const qint64 pid = nextLine(parent).trimmed().toLongLong();
     QVERIFY(pid > 0);

@@ -78,7 +78,13 @@ int main(int argc, char** argv) {
   }
 
   // Die with the parent. The signal covers a parent that is killed; the check after it
-  // covers a parent that was gone before the request took effect.
+  // covers a parent that was gone before the request took effect. An ignored or blocked
+  // SIGTERM inherited from the parent would defeat the signal, so both are undone.
+  signal(SIGTERM, SIG_DFL);
+  sigset_t terminate;
+  sigemptyset(&terminate);
+  sigaddset(&terminate, SIGTERM);
+  sigprocmask(SIG_UNBLOCK, &terminate, nullptr);
   const pid_t parent = getppid();
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() != parent) return 0;
