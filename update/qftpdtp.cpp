@@ -65,11 +65,15 @@ void QFtpDTP::setupSocket() {
   socket->setObjectName(QStringLiteral("QFtpDTP Active state socket"));
   connectSocketSignals();
   connectionOpen = true;
+  dataConnected = true;
+  bytesDone = 0;
   listener.close();
   emit pi->activity();
-  socketConnected();
-  // Data may have arrived before the signals were connected.
-  if (socket && socket->bytesAvailable() > 0) socketReadyRead();
+  // The server may have sent everything, and even closed, before we took the
+  // connection: no signal will tell of that.
+  QTcpSocket* const s = socket;
+  if (s->bytesAvailable() > 0) socketReadyRead();
+  if (socket == s && s->state() != QAbstractSocket::ConnectedState) socketConnectionClosed();
 }
 
 void QFtpDTP::abortConnection() {
@@ -79,7 +83,10 @@ void QFtpDTP::abortConnection() {
   dropSocket();
 }
 
-bool QFtpDTP::isConnectionOpen() const { return socket && connectionOpen; }
+bool QFtpDTP::isConnectionOpen() const {
+  // In active mode the server's connection may still be on its way.
+  return (socket && connectionOpen) || listener.isListening();
+}
 
 qint64 QFtpDTP::bytesAvailable() const {
   return bb.size() + (socket ? socket->bytesAvailable() : 0);

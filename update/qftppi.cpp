@@ -378,6 +378,8 @@ void QFtpPI::dtpConnectState(int s) {
       }
       break;
     case QFtpDTP::CsConnected:
+      // Only a passive connection holds the next string back.
+      if (!waitForDtpToConnect) break;
       waitForDtpToConnect = false;
       startNextCmd();
       break;

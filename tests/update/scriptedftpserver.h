@@ -39,6 +39,20 @@ class ScriptedFtpServer : public QObject {
         send("226 Transfer complete\r\n");
       });
     });
+    // Active mode: the server connects to the client.
+    on("PORT", [this](const QByteArray& argument) {
+      const QList<QByteArray> n = argument.split(',');
+      if (n.size() != 6) return send("501 Bad PORT\r\n");
+      const QString host = QString::fromLatin1(n[0] + '.' + n[1] + '.' + n[2] + '.' + n[3]);
+      connectData(QHostAddress(host), quint16(n[4].toUInt() * 256 + n[5].toUInt()));
+      send("200 PORT command successful\r\n");
+    });
+    on("EPRT", [this](const QByteArray& argument) {
+      const QList<QByteArray> f = argument.split('|');  // "", "2", address, port, ""
+      if (f.size() != 5) return send("501 Bad EPRT\r\n");
+      connectData(QHostAddress(QString::fromLatin1(f[2])), quint16(f[3].toUInt()));
+      send("200 EPRT command successful\r\n");
+    });
     on("QUIT", [this](const QByteArray&) {
       send("221 Goodbye\r\n");
       closeControl();
@@ -78,6 +92,20 @@ class ScriptedFtpServer : public QObject {
     } else {
       pendingData_ = std::move(work);
     }
+  }
+
+  void connectData(const QHostAddress& address, quint16 port) {
+    auto* s = new QTcpSocket(this);
+    connect(s, &QTcpSocket::connected, this, [this, s] {
+      if (pendingData_) {
+        auto work = std::move(pendingData_);
+        pendingData_ = nullptr;
+        work(s);
+      } else {
+        dataSocket_ = s;
+      }
+    });
+    s->connectToHost(address, port);
   }
 
   QByteArray greeting = "220 Scripted server ready\r\n";

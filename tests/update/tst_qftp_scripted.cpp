@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "qftp.h"
+#include "qftppi.h"
 #include "qftptestrecorder.h"
 #include "scriptedftpserver.h"
 
@@ -161,6 +162,39 @@ class TestQFtpScripted : public QObject {
     QVERIFY(!rec_->lastDoneError);
     QCOMPARE(server_->received.mid(2 + expected.size()),
              (QStringList{"TYPE A", rejectEpsv ? "PASV" : "EPSV", "LIST /ZRT"}));
+  }
+
+  // Active mode has no public switch; the interpreter is driven directly.
+  void activeModeListing_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("portCommand");
+    QTest::newRow("IPv4: PORT") << "127.0.0.1"
+                                << "PORT 127,0,0,1,";
+    QTest::newRow("IPv6: EPRT") << "::1"
+                                << "EPRT |2|::1|";
+  }
+  void activeModeListing() {
+    QFETCH(QString, host);
+    QFETCH(QString, portCommand);
+    if (host == QLatin1String("::1")) {
+      server_.reset(new ScriptedFtpServer);
+      server_->listing = kListing;
+      if (!server_->listen(QHostAddress::LocalHostIPv6)) QSKIP("No IPv6 loopback here");
+    }
+    QFtpPI pi;
+    QStringList finished, errors, names;
+    connect(&pi, &QFtpPI::finished, this, [&](const QString& t) { finished << t; });
+    connect(&pi, qOverload<int, const QString&>(&QFtpPI::error), this,
+            [&](int, const QString& t) { errors << t; });
+    connect(&pi.dtp, &QFtpDTP::listInfo, this, [&](const QUrlInfo& i) { names << i.name(); });
+    pi.connectToHost(host, server_->port());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kWaitMs);
+    QVERIFY(pi.sendCommands({"TYPE A\r\n", "PORT\r\n", "LIST /ZRT\r\n"}));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, kWaitMs);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
+    QCOMPARE(names, (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QCOMPARE(server_->received.size(), 3);
+    QVERIFY2(server_->received.at(1).startsWith(portCommand), qPrintable(server_->received.at(1)));
   }
 
   void reply202CountsAsFailure() {

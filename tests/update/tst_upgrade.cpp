@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 #include <functional>
 
@@ -377,6 +378,52 @@ class TestUpgrade : public QObject {
     QCOMPARE(bar->value(), 0);
     QCOMPARE(bar->alignment(), Qt::AlignCenter);
     QVERIFY(!dialog.isReminderTimerActive());
+  }
+
+  void catalogues_data() {
+    QTest::addColumn<QString>("catalogue");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("tips");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("English") << ":/eg_EN.qm"
+                             << "Downloading"
+                             << "The application is downloading updates, please wait..."
+                             << "Cancel upgrade"
+                             << QString::fromUtf8(
+                                    "A new version has been detected：V1.0.0.28,"
+                                    "confirm whether to upgrade?");
+    QTest::newRow("traditional") << ":/zh_TW.qm" << QString::fromUtf8("下載更新")
+                                 << QString::fromUtf8("程序正在下載更新中，請稍候...")
+                                 << QString::fromUtf8("取消更新")
+                                 << QString::fromUtf8("檢測到新版本：V1.0.0.28，是否需要更新？");
+    QTest::newRow("simplified") << ":/zh_CN.qm" << QString::fromUtf8("下载更新")
+                                << QString::fromUtf8("程序正在下载更新中，请稍候...")
+                                << QString::fromUtf8("取消更新")
+                                << QString::fromUtf8("检测到新版本：V1.0.0.28，是否需要更新？");
+  }
+  void catalogues() {
+    QFETCH(QString, catalogue);
+    QFETCH(QString, title);
+    QFETCH(QString, tips);
+    QFETCH(QString, button);
+    QFETCH(QString, prompt);
+    QTranslator translator;
+    QVERIFY(translator.load(catalogue));
+    QCoreApplication::installTranslator(&translator);
+    BoxScript boxes;
+    {
+      CUpgradeDialog dialog;
+      QCOMPARE(dialog.windowTitle(), title);
+      QCOMPARE(dialog.findChild<QLabel*>("label_upgrade_tips")->text(), tips);
+      QCOMPARE(dialog.findChild<QPushButton*>("btn_cancel_upgrade")->text(), button);
+      dialog.showNewVersionPrompt("V1.0.0.28");
+    }
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE(boxes.texts(), QStringList{prompt});
+    QCOMPARE(boxes.seen().at(0).title,
+             QString(catalogue == ":/eg_EN.qm" ? QStringLiteral("Upgrade Tips")
+                                               : QString::fromUtf8("更新提示")));
   }
 
   // End to end: the real server, a real check, the whole offer.

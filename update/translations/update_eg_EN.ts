@@ -36,4 +36,51 @@
             <translation>Host %1 did not answer for %2 seconds</translation>
         </message>
     </context>
+    <context>
+        <name>CUpgradeDialog</name>
+        <message>
+            <source>下载更新</source>
+            <translation>Downloading</translation>
+        </message>
+        <message>
+            <source>程序正在下载更新中，请稍后......</source>
+            <translation>The application is downloading updates, please wait...</translation>
+        </message>
+        <message>
+            <source>取消更新</source>
+            <translation>Cancel upgrade</translation>
+        </message>
+        <message>
+            <source>更新提示</source>
+            <translation>Upgrade Tips</translation>
+        </message>
+        <message>
+            <source>检测到新版本：</source>
+            <translation>A new version has been detected：</translation>
+        </message>
+        <message>
+            <source>, 是否需要更新？</source>
+            <translation>,confirm whether to upgrade?</translation>
+        </message>
+        <message>
+            <source>新版本程序安装包已下载完成，是否立即重启安装？</source>
+            <translation>The new version application installation package has downloaded,restart and install immediately?</translation>
+        </message>
+        <message>
+            <source>是否确认停止下载更新？</source>
+            <translation>Confirm stop download updates？</translation>
+        </message>
+        <message>
+            <source>温馨提示</source>
+            <translation>Kind Tips</translation>
+        </message>
+        <message>
+            <source>当前软件已是最新版本！</source>
+            <translation>This is the latest version!</translation>
+        </message>
+        <message>
+            <source>安装程序无法启动，安装包已保存在：%1</source>
+            <translation>The installer could not be started; the package is kept at: %1</translation>
+        </message>
+    </context>
 </TS>

@@ -36,4 +36,51 @@
             <translation>服務器%1在%2秒內沒有回應</translation>
         </message>
     </context>
+    <context>
+        <name>CUpgradeDialog</name>
+        <message>
+            <source>下载更新</source>
+            <translation>下載更新</translation>
+        </message>
+        <message>
+            <source>程序正在下载更新中，请稍后......</source>
+            <translation>程序正在下載更新中，請稍候...</translation>
+        </message>
+        <message>
+            <source>取消更新</source>
+            <translation>取消更新</translation>
+        </message>
+        <message>
+            <source>更新提示</source>
+            <translation>更新提示</translation>
+        </message>
+        <message>
+            <source>检测到新版本：</source>
+            <translation>檢測到新版本：</translation>
+        </message>
+        <message>
+            <source>, 是否需要更新？</source>
+            <translation>，是否需要更新？</translation>
+        </message>
+        <message>
+            <source>新版本程序安装包已下载完成，是否立即重启安装？</source>
+            <translation>新版本程序安裝包已下載完成，是否立即重啟安裝？</translation>
+        </message>
+        <message>
+            <source>是否确认停止下载更新？</source>
+            <translation>是否確認停止下載更新？</translation>
+        </message>
+        <message>
+            <source>温馨提示</source>
+            <translation>溫馨提示</translation>
+        </message>
+        <message>
+            <source>当前软件已是最新版本！</source>
+            <translation>當前軟體已是最新版本！</translation>
+        </message>
+        <message>
+            <source>安装程序无法启动，安装包已保存在：%1</source>
+            <translation>安裝程式無法啟動，安裝包已保存在：%1</translation>
+        </message>
+    </context>
 </TS>
