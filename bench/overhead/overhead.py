@@ -12,7 +12,11 @@ real /sys and /proc; what they found there is printed too. Each program is measu
 
   overhead.py [--build-dir build | --program /usr/bin/stelvox] [--seconds 120]
               [--repeats 3] [--warmup 10] [--no-peers] [--json out.json]
-              [--callgrind 30]
+              [--peers-read-fixture] [--callgrind 30]
+
+--peers-read-fixture runs the peers in a private mount namespace with the recorded
+tree's sys/class over /sys/class (needs root or CAP_SYS_ADMIN), so that on a machine
+without sensors they have the same chips to read as stelvox.
 
 psensor and btop are installed on demand (apt-get) when missing and allowed.
 """
@@ -124,12 +128,20 @@ def run_stelvox(args, display):
         rig.close()
 
 
+def peer_command(args, argv):
+    if not args.peers_read_fixture:
+        return argv
+    # unshare and sh exec in place, so the measured process id stays the peer's.
+    return ["unshare", "-m", "sh", "-c", 'mount --bind "$1/sys/class" /sys/class && shift && exec "$@"',
+            "sh", args.fixture] + argv
+
+
 def run_psensor(args, display):
     home = tempfile.mkdtemp(prefix="overhead-psensor-")
     env = dict(os.environ, HOME=home, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(home, ".config"),
                XDG_RUNTIME_DIR=home, NO_AT_BRIDGE="1")
     env.pop("QT_QPA_PLATFORM", None)
-    proc = subprocess.Popen(["psensor"], env=env, stdin=subprocess.DEVNULL,
+    proc = subprocess.Popen(peer_command(args, ["psensor"]), env=env, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         return measure(proc.pid, args.seconds, args.warmup)
@@ -148,7 +160,8 @@ def run_btop(args):
     pid, fd = pty.fork()
     if pid == 0:
         os.environ.update(HOME=home, TERM="xterm-256color", XDG_CONFIG_HOME=os.path.join(home, ".config"))
-        os.execvp("btop", ["btop"])
+        argv = peer_command(args, ["btop"])
+        os.execvp(argv[0], argv)
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))
     # Drain the terminal on a thread of our own so btop never blocks on output.
     import threading
@@ -270,6 +283,8 @@ def main():
     ap.add_argument("--warmup", type=float, default=10)
     ap.add_argument("--repeats", type=int, default=3)
     ap.add_argument("--no-peers", action="store_true")
+    ap.add_argument("--peers-read-fixture", action="store_true",
+                    help="let psensor and btop read the recorded tree's /sys/class instead of the machine's")
     ap.add_argument("--json")
     ap.add_argument("--callgrind", type=int, default=0, help="also profile a run of this many seconds")
     args = ap.parse_args()
@@ -336,9 +351,12 @@ def main():
     mi = summary["machine_inputs"]
     print("\nWhat each read: stelvox a recorded tree (%s) and %d simulated displays;"
           % (", ".join(summary["stelvox_inputs"]["hwmon_chips"]) or "no chips", len(DEVICES)))
-    print("psensor and btop this machine's /sys and /proc: hwmon chips %s, %d DRM cards, %d thermal zones, "
+    if args.peers_read_fixture:
+        mi = dict(mi, hwmon_chips=summary["stelvox_inputs"]["hwmon_chips"], drm_cards=0, thermal_zones=0)
+    print("psensor and btop %s /proc: hwmon chips %s, %d DRM cards, %d thermal zones, "
           "%d processors, %d processes, NVML %s."
-          % (mi["hwmon_chips"] or "none", mi["drm_cards"], mi["thermal_zones"],
+          % ("the recorded /sys/class (bind-mounted) and this machine's" if args.peers_read_fixture
+             else "this machine's /sys and", mi["hwmon_chips"] or "none", mi["drm_cards"], mi["thermal_zones"],
              mi["processors_in_proc_stat"], mi["processes"], "present" if mi["nvml"] else "absent"))
     if args.json:
         with open(args.json, "w") as f:
