@@ -447,6 +447,31 @@ class TestQFtpScripted : public QObject {
     QCOMPARE(ftp.errorString(), QStringLiteral("Connecting to host failed:\n") + refused);
   }
 
+  void hostNotFound_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("eg_EN") << "eg_EN" << QStringLiteral("Host stelvox-test.invalid not found");
+    // This catalogue's text names no host; it must come out whole, not half filled.
+    QTest::newRow("zh_TW") << "zh_TW" << QStringLiteral("未找到服務器");
+  }
+  void hostNotFound() {
+    QFETCH(QString, language);
+    QTranslator translator;
+    QVERIFY(translator.load(QStringLiteral("update_") + language,
+                            qEnvironmentVariable("STELVOX_UPDATE_QM_DIR")));
+    QCoreApplication::installTranslator(&translator);
+    auto uninstall = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
+
+    // Names under .invalid never resolve.
+    const int id = ftp_->connectToHost(QStringLiteral("stelvox-test.invalid"), 8887);
+    WAIT_DONE(1);
+    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(id)));
+    QCOMPARE(ftp_->error(), QFtp::HostNotFound);
+    QFETCH(QString, text);
+    QCOMPARE(ftp_->errorString(), QStringLiteral("Connecting to host failed:\n") + text);
+    QCOMPARE(ftp_->state(), QFtp::Unconnected);
+  }
+
   void destroyingTheClientMidCommandIsQuiet() {
     server_->on("PASS", [](const QByteArray&) {});
     connect(ftp_.get(), &QFtp::commandStarted, this, [this](int) {
