@@ -12,6 +12,7 @@ Modes (one per accepted control connection, in the order given with --modes):
   flood      an endless reply line that never ends (bounded rate)
   badpasv    PASV answered with an address that leads nowhere
   multiline  a multi-line greeting that goes on for a long time before ending
+  chatter    an endless stream of short lines that are no replies at all
 
 Every connection is written to --log as one line "<n> <mode> <event>".
 """
@@ -149,6 +150,7 @@ class Server:
             elif cmd in ("LIST", "NLST"):
                 if data_srv is None:
                     self.send(conn, "425 No data connection\r\n", slow)
+                    self.note(n, mode, "listed")
                     continue
                 data_srv.settimeout(30)
                 try:
@@ -162,6 +164,7 @@ class Server:
                 data_srv.close()
                 data_srv = None
                 self.send(conn, "226 Done\r\n", slow)
+                self.note(n, mode, "listed")
             elif cmd == "QUIT":
                 self.send(conn, "221 Bye\r\n", slow)
                 return
@@ -207,6 +210,13 @@ class Server:
         # One reply line that never ends: a client that buffers it whole grows without bound.
         self.send(conn, "220")
         chunk = b"x" * 65536
+        conn.setblocking(True)
+        while not self.stop.is_set():
+            conn.sendall(chunk)
+            time.sleep(len(chunk) / self.flood_rate)
+
+    def mode_chatter(self, conn, n):
+        chunk = b"".join(b"?%d\x1b[2J\r\n" % i for i in range(2000))
         conn.setblocking(True)
         while not self.stop.is_set():
             conn.sendall(chunk)

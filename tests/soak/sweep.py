@@ -44,6 +44,7 @@ CASES = [
     ("flooding-server", "flood", "intel-desktop", "empty", 12),
     ("passive-nowhere", "badpasv", "laptop", "values:2", 20),
     ("endless-greeting", "multiline", "amd-desktop", "values:3", 20),
+    ("chattering-server", "chatter", "amd-desktop", "sound", 0),
     ("no-server", "", "amd-desktop", "reminder-due", 30),
     ("prompt-then-quit", "good", "amd-desktop", "reminder-due", 0),
     # Killed outright: the helper must follow, and the next start must take over the
@@ -92,7 +93,8 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
             failures.append("no frames to the devices within %d s" % limit)
         elif modes and modes.split(",")[0] in ("good", "badlist", "close", "badpasv", "garbage"):
             # These conversations end quickly: let the check finish before quitting.
-            harness.wait_for(lambda: any(" done" in e or "peer-gone" in e for e in rig.ftp_events()), 10)
+            harness.wait_for(lambda: any(e.endswith((" done", " listed")) or "peer-gone" in e
+                                         for e in rig.ftp_events()), 10)
         if modes and not harness.wait_for(lambda: any(" accepted" in e for e in rig.ftp_events()), 5):
             failures.append("the update check never reached the test server")
         if name == "killed-restarted" and program.alive():
@@ -123,6 +125,11 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
         if unexpected:
             failures.append("unexpected Error lines: %s" % sorted(set(
                 "%s: %s" % (f, m.splitlines()[0] if m else "") for f, m in unexpected))[:5])
+        # A server must not be able to fill the disk through the log: the devices here
+        # add a few lines a second, anything beyond is the server's doing.
+        log_bytes = len(rig.sandbox.log_text().encode("utf-8"))
+        if log_bytes > 1024 * 1024:
+            failures.append("the log grew to %.1f MiB" % (log_bytes / 1048576.0))
         if rig.sandbox.crash_dumps():
             failures.append("crash dumps: %s" % rig.sandbox.crash_dumps())
         reports = rig.sanitizer_reports()
