@@ -94,7 +94,8 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
         elif modes and modes.split(",")[0] in ("good", "badlist", "close", "badpasv", "garbage"):
             # These conversations end quickly: let the check finish before quitting.
             harness.wait_for(lambda: any(e.endswith((" done", " listed")) or "peer-gone" in e
-                                         for e in rig.ftp_events()), 10)
+                                         for e in rig.ftp_events())
+                             or "FtpManager::onCmdFinished" in rig.sandbox.log_text(), 10)
         if modes and not harness.wait_for(lambda: any(" accepted" in e for e in rig.ftp_events()), 5):
             failures.append("the update check never reached the test server")
         if name == "killed-restarted" and program.alive():
