@@ -116,6 +116,7 @@ QList<qint64> childrenOf(qint64 pid) {
 struct CpuAndMemory {
   double cpuSeconds = 0;
   qint64 residentKiB = 0;
+  qint64 privateKiB = 0;  // Resident pages no other process shares.
 };
 
 CpuAndMemory usageOf(qint64 pid) {
@@ -134,6 +135,12 @@ CpuAndMemory usageOf(qint64 pid) {
     for (const QByteArray& line : status.readAll().split('\n'))
       if (line.startsWith("VmRSS:"))
         usage.residentKiB = line.mid(6).trimmed().split(' ').first().toLongLong();
+  }
+  QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+  if (rollup.open(QIODevice::ReadOnly)) {
+    for (const QByteArray& line : rollup.readAll().split('\n'))
+      if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
+        usage.privateKiB += line.mid(14).trimmed().split(' ').first().toLongLong();
   }
   return usage;
 }
@@ -545,9 +552,9 @@ void TstE2E::resourceUseWithTwoDevices() {
   for (qint64 child : childrenOf(pid)) helperKiB += usageOf(child).residentKiB;
   qInfo(
       "Over %.1f s with two devices: CPU %.3f %% of one core (program and helper), resident "
-      "%lld KiB (peak %lld KiB), helper %lld KiB",
+      "%lld KiB (peak %lld KiB, private %lld KiB), helper %lld KiB",
       wallSeconds, 100.0 * (after.cpuSeconds - before.cpuSeconds) / wallSeconds, after.residentKiB,
-      peakKiB, helperKiB);
+      peakKiB, after.privateKiB, helperKiB);
   endProgram(program);
 }
 
