@@ -150,7 +150,7 @@ class Rig:
         """Waits until every path in `paths` got a frame after `offset` in the frame log."""
         def done():
             counts = self.devices.frames_by_device(offset)
-            return all(counts.get(p, 0) > 0 for p in paths) or not self.program.alive()
+            return all(counts.get(p, 0) > 0 for p in paths) or (self.program and not self.program.alive())
         harness.wait_for(done, timeout, 0.25)
         counts = self.devices.frames_by_device(offset)
         return all(counts.get(p, 0) > 0 for p in paths)
