@@ -8,6 +8,7 @@
 
 #include "constants.h"
 #include "crashhandler.h"
+#include "cupgradedialog.h"
 #include "mainwindow.h"
 #include "messageboxshow.h"
 #include "qsingleapplication.h"
@@ -55,6 +56,9 @@ int main(int argc, char* argv[]) {
   installTranslator(translator);
   if (app.isRunning()) return 0;
   app.quitOnTerminationRequest();
+
+  // The update dialog lives in a subsystem above the window's; the window builds it.
+  MainWindow::setUpgradeDialogFactory([](QWidget* parent) { return new CUpgradeDialog(parent); });
 
   int result = 0;
   {
