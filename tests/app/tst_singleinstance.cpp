@@ -59,9 +59,10 @@ std::unique_ptr<QProcess> TstSingleInstance::start(const QString& runtimeDir) {
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   const QString source = qEnvironmentVariable("STELVOX_SOURCE_DIR");
   if (!source.isEmpty())
-    env.insert(QStringLiteral("LSAN_OPTIONS"),
-               QStringLiteral("suppressions=%1/tests/app/tst_singleinstance.supp:print_suppressions=0")
-                   .arg(source));
+    env.insert(
+        QStringLiteral("LSAN_OPTIONS"),
+        QStringLiteral("suppressions=%1/tests/app/tst_singleinstance.supp:print_suppressions=0")
+            .arg(source));
   process->setProcessEnvironment(env);
   process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process->start(
