@@ -314,6 +314,13 @@ def finish(rig, sampler, failures, report, seconds, churned=()):
         shown = sorted(set("%s: %s" % (f, m.splitlines()[0] if m else "") for f, m in unexpected))[:10]
         failures.append("%d unexpected Error lines in the log, e.g.\n      %s"
                         % (len(unexpected), "\n      ".join(shown)))
+    # Failing devices are logged on every pass, as designed; nothing else may flood the log.
+    other = [e for e in rig.log_entries() if e[1] != "SendHIDDataThread::sendDataToHIDDevice"]
+    other_bytes = sum(len(e[2]) + 40 for e in other)
+    report["log_lines"] = len(rig.log_entries())
+    report["log_bytes_not_device_failures"] = other_bytes
+    if other_bytes > 2 * 1024 * 1024:
+        failures.append("%d log lines (%.1f MiB) besides the device failures" % (len(other), other_bytes / 1048576.0))
     dumps = rig.sandbox.crash_dumps()
     if dumps:
         failures.append("crash dumps written: %s" % dumps)
