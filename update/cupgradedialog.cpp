@@ -207,6 +207,12 @@ void CUpgradeDialog::onCheckTime() {
 void CUpgradeDialog::showNewVersionPrompt(QString strVersion) {
   stopReminderTimer();
   if (m_bOfferRunning) {
+    // A download hidden with Escape: asking again brings its window back.
+    if (m_pFtpManager->isDownloading() && !isVisible()) {
+      show();
+      raise();
+      activateWindow();
+    }
     log(RSLogger::LevelInfo,
         QStringLiteral("An update is already being offered; %1 not offered again.").arg(strVersion),
         "CUpgradeDialog::showNewVersionPrompt");

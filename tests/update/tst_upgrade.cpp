@@ -660,7 +660,7 @@ class TestUpgrade : public QObject {
 
   void escapeHidesWithoutCancelling() {
     ReleaseTree tree;
-    const QByteArray installer = installerBytes(600 * 1024);
+    const QByteArray installer = installerBytes(1024 * 1024);
     QVERIFY(tree.addRelease("V1.0.0.28", installer));
     FtpServer server;
     ServerOptions paced;
@@ -676,9 +676,20 @@ class TestUpgrade : public QObject {
     connect(dialog.ftpManager(), &FtpManager::downloadFinished, &dialog, [] { finishLater(); });
     bool escaped = false;
     bool hiddenWhileDownloading = false;
+    bool askedAgain = false;
+    bool shownAgain = false;
     connect(
         dialog.ftpManager(), &FtpManager::downloadProgress, &dialog, [&](qint64 received, qint64) {
-          if (escaped || received <= 0) return;
+          if (received <= 0 || askedAgain) return;
+          if (escaped) {
+            // Offering again while hidden brings the download window back, asking nothing.
+            askedAgain = true;
+            QTimer::singleShot(0, &dialog, [&] {
+              dialog.showNewVersionPrompt("V1.0.0.28");
+              shownAgain = dialog.isVisible();
+            });
+            return;
+          }
           escaped = true;
           QTimer::singleShot(0, &dialog, [&] {
             QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -687,6 +698,8 @@ class TestUpgrade : public QObject {
         });
     QCOMPARE(runEventLoop([&] { dialog.startCheckUpdate(false); }, 120000), kChainDone);
     QVERIFY(hiddenWhileDownloading);
+    QVERIFY(shownAgain);
+    QVERIFY(!dialog.isVisible());
     QCOMPARE(boxes.texts(), (QStringList{promptText("V1.0.0.28"), kInstallQuestion}));
     QCOMPARE(finished.at(0).at(0).toBool(), false);
     QVERIFY(!QFile::exists(localInstaller("V1.0.0.28")));
