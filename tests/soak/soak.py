@@ -49,6 +49,7 @@ class Sampler:
         self.program = program
         self.rows = []
         self.max_helpers = 0
+        self.helper_pids = set()
 
     def take(self):
         row = harness.snapshot(self.program.pid)
@@ -56,6 +57,7 @@ class Sampler:
             return None
         row["t"] = time.monotonic() - self.program.started
         helpers = self.program.helpers()
+        self.helper_pids.update(helpers)
         row["helpers"] = len(helpers)
         self.max_helpers = max(self.max_helpers, len(helpers))
         self.rows.append(row)
@@ -126,6 +128,7 @@ def run(rig, seconds, report, xvfb):
     warmup = max(15.0, seconds * 0.2)
     next_device = next_sensor = next_settings = next_sample = next_second = next_helper_kill = 0.0
     next_vanish = 5.0
+    next_helper_look = 0.0
     vanish_tries = vanished = 0
     churned = set()
     second_starts = []
@@ -137,6 +140,9 @@ def run(rig, seconds, report, xvfb):
         if now >= next_sample:
             sampler.take()
             next_sample = now + 2.0
+        elif now >= next_helper_look:
+            sampler.helper_pids.update(program.helpers())
+            next_helper_look = now + 0.5
         if now >= next_device:
             what = devices.step()
             churned.update(n for n in devmod.CHURN.keys() | devmod.FAILING.keys() if n in devices.present)
@@ -213,6 +219,11 @@ def run(rig, seconds, report, xvfb):
     sample_check(sampler, failures, report, seconds, warmup, asan)
     if sampler.max_helpers > 1:
         failures.append("%d CPU-usage helpers ran at once" % sampler.max_helpers)
+    # Every helper after the first should be the answer to one we killed.
+    report["helper_starts"] = len(sampler.helper_pids)
+    if len(sampler.helper_pids) > helper_kills + 2:
+        failures.append("the CPU-usage helper was started %d times for %d kills: it ends by itself"
+                        % (len(sampler.helper_pids), helper_kills))
     if helper_kills and not program.helpers():
         failures.append("the CPU-usage helper was not started again after it was killed")
     bad_seconds = [s for s in second_starts if s != 0]
