@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstdlib>
@@ -194,9 +195,23 @@ void CUpgradeDialog::onCheckTime() {
   switch (reminderState()) {
     case ReminderPending:
       break;
-    case ReminderDue:
-      showNewVersionPrompt(COMMON::readSetting(COMMON::kKeyUpgradeVersion, QString()).toString());
+    case ReminderDue: {
+      const QString version = COMMON::readSetting(COMMON::kKeyUpgradeVersion, QString()).toString();
+      if (FtpManager::releaseVersion(version) <=
+          FtpManager::releaseVersion(COMMON::kProgramVersion)) {
+        // Installed some other way since: offering the running version makes no sense.
+        // The next start's check finds whatever is newer.
+        log(RSLogger::LevelInfo,
+            QStringLiteral("Reminder for %1 dropped: not newer than the running version.")
+                .arg(version.left(120)),
+            "CUpgradeDialog::onCheckTime");
+        writeNoReminder();
+        stopReminderTimer();
+        break;
+      }
+      showNewVersionPrompt(version);
       break;
+    }
     case ReminderNotSet:
       writeNoReminder();
       stopReminderTimer();
@@ -222,7 +237,9 @@ void CUpgradeDialog::showNewVersionPrompt(QString strVersion) {
   // store): only a plain release name is offered.
   if (!FtpManager::isSafeReleaseName(strVersion)) {
     log(RSLogger::LevelWarning,
-        QStringLiteral("Release name not usable, nothing offered. (%1)").arg(strVersion.left(120)),
+        QStringLiteral("Release name not usable, nothing offered. (%1)")
+            .arg(strVersion.left(120).replace(QRegularExpression(QStringLiteral("[^[:print:]]")),
+                                              QStringLiteral("?"))),
         "CUpgradeDialog::showNewVersionPrompt");
     return;
   }

@@ -296,8 +296,10 @@ class TestUpgrade : public QObject {
     QTest::newRow("due") << qint64(-60) << "V1.0.0.28" << QStringList{promptText("V1.0.0.28")}
                          << qint64(-1);
     QTest::newRow("not set") << qint64(998) << "V1.0.0.28" << QStringList() << qint64(998);
+    QTest::newRow("due, not newer than running")
+        << qint64(-60) << "V1.0.0.27" << QStringList() << qint64(998);
     QTest::newRow("due, unusable name")
-        << qint64(-60) << "../../../evil" << QStringList() << qint64(-1);
+        << qint64(-60) << "V9.0/../../../evil" << QStringList() << qint64(-1);
   }
   void reminderTicks() {
     QFETCH(qint64, storedOffset);
