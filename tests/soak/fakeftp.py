@@ -13,6 +13,7 @@ Modes (one per accepted control connection, in the order given with --modes):
   badpasv    PASV answered with an address that leads nowhere
   multiline  a multi-line greeting that goes on for a long time before ending
   chatter    an endless stream of short lines that are no replies at all
+  endless    a multi-line greeting that never ends
 
 Every connection is written to --log as one line "<n> <mode> <event>".
 """
@@ -217,6 +218,14 @@ class Server:
 
     def mode_chatter(self, conn, n):
         chunk = b"".join(b"?%d\x1b[2J\r\n" % i for i in range(2000))
+        conn.setblocking(True)
+        while not self.stop.is_set():
+            conn.sendall(chunk)
+            time.sleep(len(chunk) / self.flood_rate)
+
+    def mode_endless(self, conn, n):
+        self.send(conn, "220-Welcome\r\n")
+        chunk = b"".join(b" line %d of a greeting that never ends\r\n" % i for i in range(1000))
         conn.setblocking(True)
         while not self.stop.is_set():
             conn.sendall(chunk)

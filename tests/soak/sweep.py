@@ -45,6 +45,7 @@ CASES = [
     ("passive-nowhere", "badpasv", "laptop", "values:2", 20),
     ("endless-greeting", "multiline", "amd-desktop", "values:3", 20),
     ("chattering-server", "chatter", "amd-desktop", "sound", 0),
+    ("endless-reply", "endless", "laptop", "sound", 0),
     ("no-server", "", "amd-desktop", "reminder-due", 30),
     ("prompt-then-quit", "good", "amd-desktop", "reminder-due", 0),
     # Killed outright: the helper must follow, and the next start must take over the
@@ -88,7 +89,7 @@ def read_text(path):
 def run_case(args, name, modes, fixture, settings_kind, damage):
     failures = []
     rig = Rig(args.build_dir, default_fixture(fixture), seed=len(name), tag="sweep", keep=args.keep,
-              ftp_modes=modes, log=say)
+              ftp_modes=modes, flood_rate=1024 * 1024, log=say)
     try:
         prepare_settings(rig.settings, settings_kind)
         for _ in range(damage):
@@ -114,6 +115,14 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
             program = rig.start()
             if not rig.wait_streaming(rig.steady_paths(), limit, offset=mark):
                 failures.append("a start after a killed instance reached no device within %d s" % limit)
+        if modes in ("flood", "chatter", "endless") and program.alive():
+            # A server that never stops talking must not make the program grow.
+            before = harness.snapshot(program.pid)
+            time.sleep(5)
+            after = harness.snapshot(program.pid)
+            if before and after and after["rss_kb"] - before["rss_kb"] > (24 if asan else 6) * 1024:
+                failures.append("resident memory grew from %d to %d MiB in 5 s"
+                                % (before["rss_kb"] // 1024, after["rss_kb"] // 1024))
         # A little more running time with the update check in whatever state it is.
         harness.wait_for(lambda: not program.alive(), 2.0)
         if not program.alive():
