@@ -14,6 +14,7 @@ Modes (one per accepted control connection, in the order given with --modes):
   multiline  a multi-line greeting that goes on for a long time before ending
   chatter    an endless stream of short lines that are no replies at all
   endless    a multi-line greeting that never ends
+  biglist    a listing that never ends, of release names that cannot be read
 
 Every connection is written to --log as one line "<n> <mode> <event>".
 """
@@ -160,6 +161,9 @@ class Server:
                     self.send(conn, "425 No data connection\r\n", slow)
                     continue
                 self.send(conn, "150 Here it comes\r\n", slow)
+                if listing == "endless":
+                    self.endless_listing(dconn)
+                    return
                 self.send(dconn, "".join(l + "\r\n" for l in listing).encode("latin-1", "replace"), slow / 10)
                 dconn.close()
                 data_srv.close()
@@ -221,6 +225,18 @@ class Server:
         conn.setblocking(True)
         while not self.stop.is_set():
             conn.sendall(chunk)
+            time.sleep(len(chunk) / self.flood_rate)
+
+    def mode_biglist(self, conn, n):
+        self.dialogue(conn, n, "biglist", "endless")
+
+    def endless_listing(self, dconn):
+        i = 0
+        dconn.setblocking(True)
+        while not self.stop.is_set():
+            chunk = b"".join(b"drwxr-xr-x 2 ftp ftp 4096 Mar  5  2023 Vx%d\r\n" % (i + k) for k in range(1000))
+            i += 1000
+            dconn.sendall(chunk)
             time.sleep(len(chunk) / self.flood_rate)
 
     def mode_endless(self, conn, n):

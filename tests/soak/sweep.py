@@ -46,6 +46,7 @@ CASES = [
     ("endless-greeting", "multiline", "amd-desktop", "values:3", 20),
     ("chattering-server", "chatter", "amd-desktop", "sound", 0),
     ("endless-reply", "endless", "laptop", "sound", 0),
+    ("endless-listing", "biglist", "amd-desktop", "sound", 0),
     ("no-server", "", "amd-desktop", "reminder-due", 30),
     ("prompt-then-quit", "good", "amd-desktop", "reminder-due", 0),
     # Killed outright: the helper must follow, and the next start must take over the
@@ -115,7 +116,7 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
             program = rig.start()
             if not rig.wait_streaming(rig.steady_paths(), limit, offset=mark):
                 failures.append("a start after a killed instance reached no device within %d s" % limit)
-        if modes in ("flood", "chatter", "endless") and program.alive():
+        if modes in ("flood", "chatter", "endless", "biglist") and program.alive():
             # A server that never stops talking must not make the program grow.
             before = harness.snapshot(program.pid)
             time.sleep(5)
