@@ -286,6 +286,9 @@ def sample_check(sampler, failures, report, seconds, warmup, asan):
     report["end"] = dict(e, t=round(end[-1]["t"], 1), cpu_per_s=round(cpu_rate(end), 4),
                          hwm_kb=rows[-1]["hwm_kb"])
     report["peak"] = {k: max(r[k] for r in rows) for k in ("rss_kb", "fds", "threads")}
+    step = max(1, len(rows) // 30)
+    report["series"] = [{"t": round(r["t"]), "rss_kb": r["rss_kb"], "fds": r["fds"], "threads": r["threads"],
+                         "cpu_s": round(r["cpu"], 2), "helpers": r["helpers"]} for r in rows[::step]]
     say("after warm-up: RSS %.1f MiB, fds %d, threads %d" % (b["rss_kb"] / MIB, b["fds"], b["threads"]))
     say("at the end:    RSS %.1f MiB, fds %d, threads %d, peak RSS %.1f MiB"
         % (e["rss_kb"] / MIB, e["fds"], e["threads"], rows[-1]["hwm_kb"] / MIB))
@@ -340,7 +343,7 @@ def finish(rig, sampler, failures, report, seconds, churned=()):
         failures.append("sanitizer reports: %s" % reports[:5])
     if failures and fds_at_end:
         report["fds_at_end"] = fds_at_end
-    say("report:", json.dumps({k: report[k] for k in report if k not in ("ftp", "fds_at_end")}))
+    say("report:", json.dumps({k: report[k] for k in report if k not in ("ftp", "fds_at_end", "series")}))
     return failures
 
 
