@@ -171,6 +171,29 @@ def run_case(args, name, modes, fixture, settings_kind, damage):
     return failures
 
 
+def early_quits(args):
+    """SIGTERM at any moment of the start-up ends the program (before its handler is
+    in place the default action does) and never leaves its helper behind."""
+    failures = []
+    rig = Rig(args.build_dir, default_fixture(), seed=5, tag="sweep", keep=args.keep, ftp_modes="good", log=say)
+    try:
+        for delay in (0.0, 0.03, 0.1, 0.2, 0.4, 0.8, 1.5):
+            program = rig.start()
+            time.sleep(delay)
+            status = program.terminate(timeout=30)
+            if status not in (0, -15):
+                failures.append("SIGTERM %.2f s after the start: status %s" % (delay, status))
+            if harness.wait_for(lambda: not harness.pids_with_exe(rig.sandbox.helper), 10) is not True:
+                failures.append("SIGTERM %.2f s after the start left the helper running" % delay)
+                for p in harness.pids_with_exe(rig.sandbox.helper):
+                    os.kill(p, 9)
+        if rig.sandbox.crash_dumps():
+            failures.append("crash dumps: %s" % rig.sandbox.crash_dumps())
+    finally:
+        rig.close()
+    return failures
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", required=True)
@@ -188,6 +211,14 @@ def main():
             say("    -", f)
         if failures:
             failed[case[0]] = failures
+    if not args.only or args.only == "early-quits":
+        start = time.monotonic()
+        failures = early_quits(args)
+        say("%-18s %s (%.1f s)" % ("early-quits", "ok" if not failures else "FAILED", time.monotonic() - start))
+        for f in failures:
+            say("    -", f)
+        if failures:
+            failed["early-quits"] = failures
     if failed:
         print("SWEEP FAILED: %s" % ", ".join(sorted(failed)))
         return 1
