@@ -81,6 +81,7 @@ QUrl FtpManager::downloadUrl(const QString& strRemotePath) const {
 int FtpManager::checkNewestVersion() {
   if (m_ftp.hasPendingCommands()) return true;
   m_strNewestVersion.clear();
+  m_nIgnoredNames = 0;
   if (m_ftp.state() != QFtp::LoggedIn) {
     m_ftp.connectToHost(m_strHost, m_nPort);
     m_ftp.login(m_strUser, m_strPassword);
@@ -147,10 +148,15 @@ void FtpManager::onListInfo(const QUrlInfo& urlInfo) {
   // The name becomes part of a local file path: a broken or hostile listing must not
   // be able to point the download anywhere else.
   if (!isSafeReleaseName(urlInfo.name())) {
-    log(RSLogger::LevelWarning,
-        QStringLiteral("Release directory with an unusable name ignored. (%1)")
-            .arg(printable(urlInfo.name())),
-        "FtpManager::onListInfo");
+    constexpr int kLoggedNames = 5;
+    if (++m_nIgnoredNames <= kLoggedNames)
+      log(RSLogger::LevelWarning,
+          QStringLiteral("Release directory with an unusable name ignored. (%1)%2")
+              .arg(printable(urlInfo.name()),
+                   m_nIgnoredNames == kLoggedNames
+                       ? QStringLiteral(" Further such names are not logged.")
+                       : QString()),
+          "FtpManager::onListInfo");
     return;
   }
   m_strNewestVersion = newerRelease(m_strNewestVersion, urlInfo.name());

@@ -79,6 +79,8 @@ class FtpManager : public QObject {
   QFtp m_ftp;
   QNetworkAccessManager m_networkManager;
   QString m_strNewestVersion;
+  // Unusable release names seen in the current listing; only the first few are logged.
+  int m_nIgnoredNames = 0;
   QNetworkReply* m_pReply = nullptr;
   bool m_bInterrupted = false;
 

@@ -5,6 +5,9 @@ namespace {
 
 // A listing line longer than this without a line end is junk, not a directory entry.
 constexpr qint64 kMaxDataLine = 64 * 1024;
+// A release directory lists a few dozen entries; a listing this long is a server that
+// never stops, and what follows no longer counts as progress.
+constexpr qint64 kMaxListingBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -67,6 +70,7 @@ void QFtpDTP::setupSocket() {
   connectionOpen = true;
   dataConnected = true;
   bytesDone = 0;
+  listingBytes = 0;
   listener.close();
   emit pi->activity();
   // The server may have sent everything, and even closed, before we took the
@@ -78,6 +82,7 @@ void QFtpDTP::setupSocket() {
 
 void QFtpDTP::abortConnection() {
   bytesDone = 0;
+  listingBytes = 0;
   bytesTotal = 0;
   listener.close();
   dropSocket();
@@ -102,6 +107,16 @@ bool QFtpDTP::currentIsList() const {
 }
 
 void QFtpDTP::handleListLine(const QByteArray& line) {
+  const bool wasWithinBound = listingBytes <= kMaxListingBytes;
+  listingBytes += line.size();
+  if (listingBytes > kMaxListingBytes) {
+    if (wasWithinBound)
+      RSLogger::instance()->writeLog(
+          RSLogger::LevelWarning,
+          QStringLiteral("Listing longer than %1 bytes; the rest is ignored").arg(kMaxListingBytes),
+          "QFtpDTP::handleListLine");
+    return;
+  }
   QUrlInfo info;
   // The client has no user name of its own, so ownership never grants access.
   if (parseDir(line, QString(), &info)) {
@@ -113,6 +128,7 @@ void QFtpDTP::handleListLine(const QByteArray& line) {
 
 void QFtpDTP::socketConnected() {
   bytesDone = 0;
+  listingBytes = 0;
   dataConnected = true;
   emit pi->activity();
   emit connectState(CsConnected);
@@ -120,7 +136,7 @@ void QFtpDTP::socketConnected() {
 
 void QFtpDTP::socketReadyRead() {
   if (!socket) return;
-  emit pi->activity();
+  if (listingBytes <= kMaxListingBytes) emit pi->activity();
   if (pi->currentCommand().isEmpty()) {
     // Nothing asked for this data.
     socket->readAll();

@@ -26,7 +26,13 @@ bool QFtpReplyReader::hasValidCode(const QString& line) {
 
 void QFtpReplyReader::clear() {
   collecting_ = false;
+  received_ = 0;
   text_.clear();
+}
+
+void QFtpReplyReader::append(const QString& part) {
+  received_ += part.size();
+  if (text_.size() < kMaxKeptChars) text_ += part.left(kMaxKeptChars - text_.size());
 }
 
 void QFtpReplyReader::finish() {
@@ -43,10 +49,11 @@ QFtpReplyReader::Result QFtpReplyReader::addLine(const QString& line) {
     for (int i = 0; i < 3; ++i) code_[i] = line.at(i).unicode() - '0';
     codeText_ = line.left(3);
     text_.clear();
+    received_ = 0;
     const QChar separator = line.size() > 3 ? line.at(3) : QChar();
     if (separator == QLatin1Char('-')) {
       collecting_ = true;
-      text_ = line.mid(4);
+      append(line.mid(4));
       return NeedMore;
     }
     // "ddd text" as the protocol wants it; a bare "ddd" still ends the reply.
@@ -58,7 +65,7 @@ QFtpReplyReader::Result QFtpReplyReader::addLine(const QString& line) {
   if (line.startsWith(codeText_)) {
     const QString rest = line.mid(3);
     if (rest.startsWith(QLatin1Char(' '))) {
-      text_ += rest.mid(1);
+      append(rest.mid(1));
       finish();
       return Complete;
     }
@@ -67,12 +74,12 @@ QFtpReplyReader::Result QFtpReplyReader::addLine(const QString& line) {
       return Complete;
     }
     if (rest.startsWith(QLatin1Char('-'))) {
-      text_ += rest.mid(1);
+      append(rest.mid(1));
       return NeedMore;
     }
   }
   // A line inside a multi-line reply that carries no code of this reply.
-  text_ += line;
+  append(line);
   return NeedMore;
 }
 

@@ -22,6 +22,9 @@ class QFtpReplyReader {
   Result addLine(const QString& line);
 
   bool isCollecting() const { return collecting_; }
+  // True once the reply being collected has gone on far longer than any real server's
+  // would; its further lines are no longer kept.
+  bool isOversized() const { return received_ > kMaxReplyChars; }
   // The three digits of the last reply's code, and the code as a number.
   int digit(int index) const { return code_[index]; }
   int code() const { return code_[0] * 100 + code_[1] * 10 + code_[2]; }
@@ -35,11 +38,16 @@ class QFtpReplyReader {
 
  private:
   void finish();
+  void append(const QString& part);
+
+  static constexpr int kMaxReplyChars = 1024 * 1024;
+  static constexpr int kMaxKeptChars = 64 * 1024;
 
   int code_[3] = {0, 0, 0};
   QString codeText_;
   QString text_;
   bool collecting_ = false;
+  qint64 received_ = 0;
 };
 
 namespace QFtpParse {

@@ -40,6 +40,7 @@ void QFtpPI::resetForConnection() {
   state = Begin;
   abortState = None;
   reply.clear();
+  droppedLines = 0;
   waitForDtpToConnect = false;
   waitForDtpToClose = false;
   pendingCommands.clear();
@@ -175,20 +176,33 @@ void QFtpPI::emitSocketFailure(int code, const QString& text) {
 }
 
 void QFtpPI::readyRead() {
-  emit activity();
-  if (waitForDtpToClose) return;
+  // Only reply lines count as the server answering: chatter without codes, or a reply
+  // that never ends, must not hold the command open past its time limit.
+  if (waitForDtpToClose) {
+    emit activity();
+    return;
+  }
   while (commandSocket.canReadLine()) {
     const QString line = QString::fromUtf8(commandSocket.readLine());
     const QFtpReplyReader::Result result = reply.addLine(line);
     if (result == QFtpReplyReader::Dropped) {
-      RSLogger::instance()->writeLog(
-          RSLogger::LevelWarning,
-          QStringLiteral("FTP reply line without a valid code dropped: %1")
-              .arg(line.trimmed().left(200)),
-          "QFtpPI::readyRead");
+      if (++droppedLines <= kLoggedDroppedLines) {
+        RSLogger::instance()->writeLog(
+            RSLogger::LevelWarning,
+            QStringLiteral("FTP reply line without a valid code dropped: %1%2")
+                .arg(line.trimmed().left(200),
+                     droppedLines == kLoggedDroppedLines
+                         ? QStringLiteral(" (further such lines are not logged)")
+                         : QString()),
+            "QFtpPI::readyRead");
+      }
       continue;
     }
-    if (result == QFtpReplyReader::NeedMore) continue;
+    if (result == QFtpReplyReader::NeedMore) {
+      if (!reply.isOversized()) emit activity();
+      continue;
+    }
+    emit activity();
     if (!processReply()) return;  // held until the data connection closes
     reply.clear();
     if (waitForDtpToClose) return;

@@ -77,6 +77,7 @@ class QFtpDTP : public QObject {
   QTcpServer listener;
   QFtpPI* pi;
   QString err;
+  qint64 listingBytes = 0;
   qint64 bytesDone = 0;
   qint64 bytesTotal = 0;
   QByteArray bb;
@@ -153,4 +154,7 @@ class QFtpPI : public QObject {
   quint64 generation = 0;
   // Counts giveUp() calls.
   quint64 dropCount = 0;
+  // Lines without a reply code seen on this connection; only the first few are logged.
+  int droppedLines = 0;
+  static constexpr int kLoggedDroppedLines = 5;
 };

@@ -246,6 +246,34 @@ class TestQFtpScripted : public QObject {
     QVERIFY(!rec_->lastDoneError);
   }
 
+  // Servers that keep talking without ever answering: neither chatter without codes
+  // nor a reply that never ends may hold the command past its bound.
+  void talkativeServerHitsInactivityBound_data() {
+    QTest::addColumn<QByteArray>("opening");
+    QTest::addColumn<QByteArray>("chunkLine");
+    QTest::newRow("lines without codes") << QByteArray() << QByteArray("?\x1b[2J chatter\r\n");
+    QTest::newRow("endless multi-line reply")
+        << QByteArray("230-Welcome\r\n") << QByteArray(" a line of a reply that never ends\r\n");
+  }
+  void talkativeServerHitsInactivityBound() {
+    QFETCH(QByteArray, opening);
+    QFETCH(QByteArray, chunkLine);
+    ftp_->setInactivityTimeout(1500);
+    auto* timer = new QTimer(server_.get());
+    server_->on("PASS", [this, opening, chunkLine, timer](const QByteArray&) {
+      server_->send(opening);
+      connect(timer, &QTimer::timeout, server_.get(),
+              [this, chunkLine] { server_->send(chunkLine.repeated(20000)); });
+      timer->start(100);
+    });
+    checkForUpdate();
+    WAIT_DONE(1);
+    timer->stop();
+    QVERIFY(rec_->lastDoneError);
+    QCOMPARE(ftp_->error(), QFtp::ConnectionRefused);
+    QVERIFY2(ftp_->errorString().contains("did not answer"), qPrintable(ftp_->errorString()));
+  }
+
   void slowSteadyServerIsNotCutOff() {
     ftp_->setInactivityTimeout(3000);
     server_->on("PASS", [this](const QByteArray&) {

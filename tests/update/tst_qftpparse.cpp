@@ -208,6 +208,20 @@ class TestQFtpParse : public QObject {
     QVERIFY(!reader.isCollecting());
   }
 
+  void endlessReplyKeepsBoundedText() {
+    QFtpReplyReader reader;
+    QCOMPARE(reader.addLine("220-Welcome\r\n"), QFtpReplyReader::NeedMore);
+    const QString line = QString(" filler %1\r\n").arg(QString(100, 'x'));
+    for (int i = 0; i < 20000; ++i) QCOMPARE(reader.addLine(line), QFtpReplyReader::NeedMore);
+    QVERIFY(reader.isOversized());
+    QCOMPARE(reader.addLine("220 ready\r\n"), QFtpReplyReader::Complete);
+    QVERIFY(reader.text().startsWith("Welcome\r\n filler"));
+    QVERIFY(reader.text().size() <= 64 * 1024);
+    reader.clear();
+    QCOMPARE(reader.addLine("200 ok\r\n"), QFtpReplyReader::Complete);
+    QVERIFY(!reader.isOversized());
+  }
+
   void passiveReply_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
