@@ -100,6 +100,20 @@ else
   echo "        Lines 'devsim: ... shows ...' are what that display shows."
 fi
 
+# A machine without any sensor chip (a container, a virtual machine) would show
+# nothing but "--": show a recorded desktop instead, and say so.
+if [ -z "${HOST_SYS:-}" ] && ! ls /sys/class/hwmon/*/name >/dev/null 2>&1; then
+  fixture="$(cd "$(dirname "$0")/.." && pwd)/tests/fixtures/amd-desktop"
+  export HOST_SYS="$fixture/sys" HOST_PROC="$fixture/proc"
+  echo "run.sh: this machine reports no sensors; reading the recorded machine $fixture instead."
+fi
+
+# Settings of this build-tree run stay in the build folder: the program registers
+# itself to start at log-on by default, and a build tree is not what should start.
+export XDG_CONFIG_HOME="$(cd "$build" && pwd)/run-config"
+mkdir -p "$XDG_CONFIG_HOME"
+echo "run.sh: settings of this run are kept in $XDG_CONFIG_HOME."
+
 echo "run.sh: starting $program (Ctrl-C ends it)."
 started=$(date +%s)
 "$program" &
