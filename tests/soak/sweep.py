@@ -196,6 +196,39 @@ def early_quits(args):
     return failures
 
 
+def x11_without_gl(args):
+    """On X11 the program draws plain widgets: it must not load an OpenGL driver, which
+    costs tens of MiB of resident memory for nothing."""
+    import shutil
+    if not shutil.which("Xvfb"):
+        return []
+    failures = []
+    xvfb = harness.Xvfb()
+    rig = Rig(args.build_dir, default_fixture(), seed=6, tag="sweep", keep=args.keep, ftp_modes="good", log=say)
+    try:
+        program = rig.start({"QT_QPA_PLATFORM": "xcb", "DISPLAY": xvfb.display})
+        if not rig.wait_streaming(rig.steady_paths(), 120):
+            failures.append("no frames to the devices under X11")
+        drivers = set()
+        try:
+            with open("/proc/%d/maps" % program.pid) as f:
+                for line in f:
+                    name = os.path.basename(line.split()[-1]) if "/" in line else ""
+                    if name.endswith("_dri.so") or name.startswith(("libLLVM", "libGLX_mesa", "libGLX_nvidia")):
+                        drivers.add(name)
+        except OSError:
+            pass
+        if drivers:
+            failures.append("OpenGL driver libraries loaded: %s" % sorted(drivers))
+        status = program.terminate(timeout=30)
+        if status != 0:
+            failures.append("ended with status %s on SIGTERM" % status)
+    finally:
+        rig.close()
+        xvfb.stop()
+    return failures
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", required=True)
@@ -213,14 +246,16 @@ def main():
             say("    -", f)
         if failures:
             failed[case[0]] = failures
-    if not args.only or args.only == "early-quits":
+    for name, check in (("early-quits", early_quits), ("x11-without-gl", x11_without_gl)):
+        if args.only and args.only != name:
+            continue
         start = time.monotonic()
-        failures = early_quits(args)
-        say("%-18s %s (%.1f s)" % ("early-quits", "ok" if not failures else "FAILED", time.monotonic() - start))
+        failures = check(args)
+        say("%-18s %s (%.1f s)" % (name, "ok" if not failures else "FAILED", time.monotonic() - start))
         for f in failures:
             say("    -", f)
         if failures:
-            failed["early-quits"] = failures
+            failed[name] = failures
     if failed:
         print("SWEEP FAILED: %s" % ", ".join(sorted(failed)))
         return 1
