@@ -130,8 +130,10 @@ class Rig:
             "SOAK_FTP_PORT": str(self.ftp_port or 9),
             # A sanitized program reports leaks at its clean exit; known library leaks
             # are suppressed as in the unit tests.
-            # A small quarantine keeps resident memory meaningful for the growth checks.
-            "ASAN_OPTIONS": "detect_leaks=1:halt_on_error=1:quarantine_size_mb=16",
+            # A small quarantine keeps resident memory meaningful for the growth checks;
+            # the program's crash handler keeps the fatal signals (a crash leaves a dump).
+            "ASAN_OPTIONS": "detect_leaks=1:halt_on_error=1:quarantine_size_mb=16:handle_segv=0:"
+                            "handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0",
             "LSAN_OPTIONS": "suppressions=%s:print_suppressions=0"
                             % os.path.join(source_dir(), "tests", "sanitizers", "lsan.supp"),
             "UBSAN_OPTIONS": "print_stacktrace=1:halt_on_error=1",
