@@ -75,11 +75,14 @@ def measure(pid, seconds, warmup, helper_of=None):
     t1 = time.monotonic()
     if first is None or last is None:
         return None
+    rollup = harness.memory_rollup(pid)
     out = {
         "cpu_per_s": (last["cpu"] - first["cpu"]) / (t1 - t0),
         "cpu_per_s_from_start": last["cpu"] / (t1 - start_wall),
         "rss_mib": last["rss_kb"] / 1024.0,
         "peak_rss_mib": last["hwm_kb"] / 1024.0,
+        "pss_mib": rollup["pss_kb"] / 1024.0,
+        "private_mib": rollup["private_kb"] / 1024.0,
         "threads": last["threads"],
         "peak_threads": peak_threads,
         "fds": last["fds"],
@@ -322,23 +325,25 @@ def main():
                "runs": results}
     print("\nOverhead over %.0f s after %.0f s of warm-up, median of %d (CPU = user + system):"
           % (args.seconds, args.warmup, args.repeats))
-    print("%-22s %10s %12s %10s %10s %8s %6s" % ("program", "CPU s/s", "from start", "RSS MiB",
-                                               "peak MiB", "threads", "fds"))
+    print("%-22s %10s %12s %10s %10s %9s %8s %6s" % ("program", "CPU s/s", "from start", "RSS MiB",
+                                                    "peak MiB", "priv MiB", "threads", "fds"))
     medians = {}
     for name in ("stelvox", "psensor", "btop"):
         rows = [r for r in results[name] if r]
         if not rows:
             continue
         m = {k: med(rows, k) for k in ("cpu_per_s", "cpu_per_s_from_start", "rss_mib", "peak_rss_mib",
-                                      "threads", "fds")}
+                                      "private_mib", "pss_mib", "threads", "fds")}
         medians[name] = m
-        print("%-22s %10.5f %12.5f %10.1f %10.1f %8d %6d" % (name, m["cpu_per_s"], m["cpu_per_s_from_start"],
-                                                            m["rss_mib"], m["peak_rss_mib"], m["threads"], m["fds"]))
+        print("%-22s %10.5f %12.5f %10.1f %10.1f %9.1f %8d %6d" % (
+            name, m["cpu_per_s"], m["cpu_per_s_from_start"], m["rss_mib"], m["peak_rss_mib"],
+            m["private_mib"], m["threads"], m["fds"]))
         if name == "stelvox" and any("helper" in r for r in rows):
             h = {k: med(rows, k, "helper") for k in ("cpu_per_s", "rss_mib", "peak_rss_mib", "threads", "fds")}
             medians["stelvox-cpuload"] = h
-            print("%-22s %10.5f %12s %10.1f %10.1f %8d %6d" % ("  its stelvox-cpuload", h["cpu_per_s"], "",
-                                                                h["rss_mib"], h["peak_rss_mib"], h["threads"], h["fds"]))
+            print("%-22s %10.5f %12s %10.1f %10.1f %9s %8d %6d" % ("  its stelvox-cpuload", h["cpu_per_s"], "",
+                                                                    h["rss_mib"], h["peak_rss_mib"], "",
+                                                                    h["threads"], h["fds"]))
             print("%-22s %10.5f %12s %10.1f" % ("  stelvox + helper", m["cpu_per_s"] + h["cpu_per_s"], "",
                                                  m["rss_mib"] + h["rss_mib"]))
             print("%-22s %s" % ("  frames/s per device", [r.get("frames_per_s_per_device") for r in rows]))
@@ -352,11 +357,13 @@ def main():
             p = medians[peer]
             cpu = s["cpu_per_s"] + h["cpu_per_s"]
             ratio = {"cpu": cpu / p["cpu_per_s"] if p["cpu_per_s"] > 0 else None,
-                     "rss": (s["rss_mib"] + h["rss_mib"]) / p["rss_mib"] if p["rss_mib"] > 0 else None}
+                     "rss": (s["rss_mib"] + h["rss_mib"]) / p["rss_mib"] if p["rss_mib"] > 0 else None,
+                     "private": s["private_mib"] / p["private_mib"] if p["private_mib"] > 0 else None}
             summary["ratio_" + peer] = ratio
-            print("stelvox (with helper) / %-8s CPU %s   RSS %s" % (
+            print("stelvox (with helper) / %-8s CPU %s   RSS %s   private memory (without helper) %s" % (
                 peer, "%.2f" % ratio["cpu"] if ratio["cpu"] is not None else "n/a (peer used no measurable CPU)",
-                "%.2f" % ratio["rss"] if ratio["rss"] is not None else "n/a"))
+                "%.2f" % ratio["rss"] if ratio["rss"] is not None else "n/a",
+                "%.2f" % ratio["private"] if ratio["private"] is not None else "n/a"))
     mi = summary["machine_inputs"]
     print("\nWhat each read: stelvox a recorded tree (%s) and %d simulated displays;"
           % (", ".join(summary["stelvox_inputs"]["hwmon_chips"]) or "no chips", len(DEVICES)))

@@ -47,6 +47,23 @@ def status_kb(pid, key):
     return None
 
 
+def memory_rollup(pid):
+    """Proportional and private resident memory (KiB), which count shared libraries
+    fairly where RSS counts them whole."""
+    out = {"pss_kb": 0, "private_kb": 0}
+    try:
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                key, _, rest = line.partition(":")
+                if key == "Pss":
+                    out["pss_kb"] = int(rest.split()[0])
+                elif key in ("Private_Clean", "Private_Dirty"):
+                    out["private_kb"] += int(rest.split()[0])
+    except (OSError, ValueError, IndexError):
+        pass
+    return out
+
+
 def fd_count(pid):
     try:
         return len(os.listdir("/proc/%d/fd" % pid))
