@@ -6,6 +6,7 @@
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 namespace hidtest {
@@ -18,6 +19,24 @@ inline bool writeDevices(const QString& path, const QStringList& lines) {
   file.write(lines.join('\n').toUtf8() + '\n');
   return file.commit();
 }
+
+// A temporary folder with the simulator's device list and frame log, and the
+// environment that points the simulator (and the settings store) at them.
+struct SimulatorFiles {
+  QTemporaryDir dir;
+  QString config;
+  QString log;
+
+  bool setUp() {
+    if (!dir.isValid()) return false;
+    config = dir.filePath("devices.conf");
+    log = dir.filePath("frames.log");
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_CONFIG", config.toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_LOG", log.toLocal8Bit());
+    return true;
+  }
+};
 
 // Collects the log lines (the logger mirrors every line to the Qt message output).
 class LogCapture {

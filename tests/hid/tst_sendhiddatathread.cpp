@@ -46,18 +46,13 @@ QString field(const QString& line, const QString& name) {
 class TestSendHIDDataThread : public QObject {
   Q_OBJECT
 
-  QTemporaryDir dir_;
-  QString config_;
-  QString log_;
+  hidtest::SimulatorFiles files_;
+  const QString& config_ = files_.config;
+  const QString& log_ = files_.log;
 
  private slots:
   void initTestCase() {
-    QVERIFY(dir_.isValid());
-    config_ = dir_.filePath("devices.conf");
-    log_ = dir_.filePath("frames.log");
-    qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
-    qputenv("STELVOX_DEVSIM_CONFIG", config_.toLocal8Bit());
-    qputenv("STELVOX_DEVSIM_LOG", log_.toLocal8Bit());
+    QVERIFY(files_.setUp());
     // Position 0 (CPU temperature) enabled: the rotation answers 0x01 until it moves.
     QCOMPARE(CircularDisplayTimer::instance()->currentItem(), quint8(0x01));
   }
