@@ -14,25 +14,16 @@
 #include <string>
 
 #include "cpuload.h"
+#include "helperprocess.h"
+
+using helpertest::helperBinary;
+using helpertest::processAlive;
 
 namespace {
-
-QString helperBinary() {
-  return qEnvironmentVariable("STELVOX_BINARY_DIR") + QStringLiteral("/bin/stelvox-cpuload");
-}
 
 // A /proc/stat as the kernel writes it, with the aggregate line given.
 QByteArray procStat(const QByteArray& cpuFields) {
   return "cpu  " + cpuFields + "\ncpu0 1 2 3 4 5 6 7 8 0 0\nintr 12345 0 0\nctxt 99\n";
-}
-
-// Alive means running or sleeping; a zombie or a vanished entry has ended.
-bool processAlive(qint64 pid) {
-  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!stat.open(QIODevice::ReadOnly)) return false;
-  const QByteArray text = stat.readAll();
-  const int close = text.lastIndexOf(')');
-  return close > 0 && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
 }
 
 }  // namespace
@@ -50,13 +41,6 @@ class TestCpuLoadHelper : public QObject {
   }
 
   // The next line the process writes, empty if none comes in time.
-  static QByteArray nextLine(QProcess& process) {
-    QDeadlineTimer deadline(15000);
-    while (!process.canReadLine() && !deadline.hasExpired())
-      if (!process.waitForReadyRead(int(deadline.remainingTime()))) break;
-    return process.canReadLine() ? process.readLine() : QByteArray();
-  }
-
  private slots:
   void initTestCase() {
     QVERIFY(QFile::exists(helperBinary()));
@@ -157,7 +141,7 @@ class TestCpuLoadHelper : public QObject {
     QProcess helper;
     helper.start(helperBinary(), {QStringLiteral("\\Processor(_Total)\\% Processor Time")});
     QVERIFY(helper.waitForStarted(10000));
-    QVERIFY(nextLine(helper).startsWith("\"(PDH-CSV 4.0)\",\"\\\\"));
+    QVERIFY(helpertest::nextLine(helper).startsWith("\"(PDH-CSV 4.0)\",\"\\\\"));
 
     struct Step {
       QByteArray stat;
@@ -174,7 +158,7 @@ class TestCpuLoadHelper : public QObject {
         QLatin1String(R"re(^"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}","([0-9.]+)"\n$)re"));
     for (const Step& step : steps) {
       writeStat(step.stat);
-      const QByteArray line = nextLine(helper);
+      const QByteArray line = helpertest::nextLine(helper);
       const QRegularExpressionMatch match = shape.match(QString::fromLatin1(line));
       QVERIFY2(match.hasMatch(), line.constData());
       QCOMPARE(match.captured(1).toLatin1(), step.percent);
@@ -208,9 +192,9 @@ class TestCpuLoadHelper : public QObject {
         {QStringLiteral("-c"),
          QStringLiteral("trap '' TERM; \"$0\" counter & echo $!; exec sleep 600"), helperBinary()});
     QVERIFY(parent.waitForStarted(10000));
-    const qint64 pid = nextLine(parent).trimmed().toLongLong();
+    const qint64 pid = helpertest::nextLine(parent).trimmed().toLongLong();
     QVERIFY(pid > 0);
-    QVERIFY(nextLine(parent).startsWith("\"(PDH-CSV 4.0)\""));  // it is up and watching
+    QVERIFY(helpertest::nextLine(parent).startsWith("\"(PDH-CSV 4.0)\""));  // it is up and watching
     QVERIFY(processAlive(pid));
     ::kill(pid_t(parent.processId()), SIGKILL);
     QVERIFY(parent.waitForFinished(10000));
@@ -231,10 +215,10 @@ class TestCpuLoadHelper : public QObject {
     QProcess helper;
     helper.start(helperBinary(), {QStringLiteral("counter")});
     QVERIFY(helper.waitForStarted(10000));
-    QVERIFY(!nextLine(helper).isEmpty());
+    QVERIFY(!helpertest::nextLine(helper).isEmpty());
     helper.write("ignored\n");  // stray input is no reason to end
     QVERIFY(helper.waitForBytesWritten(10000));
-    QVERIFY(!nextLine(helper).isEmpty());
+    QVERIFY(!helpertest::nextLine(helper).isEmpty());
     helper.closeWriteChannel();
     QVERIFY(helper.waitForFinished(15000));
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);

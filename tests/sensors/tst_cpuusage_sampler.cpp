@@ -14,33 +14,19 @@
 
 #include "cpuusage.h"
 #include "hardwareinforeader.h"
+#include "helperprocess.h"
+
+using helpertest::helperBinary;
+using helpertest::nextLine;
+using helpertest::processAlive;
 
 namespace {
-
-QString helperBinary() {
-  return qEnvironmentVariable("STELVOX_BINARY_DIR") + QStringLiteral("/bin/stelvox-cpuload");
-}
-
-bool processAlive(qint64 pid) {
-  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!stat.open(QIODevice::ReadOnly)) return false;
-  const QByteArray text = stat.readAll();
-  const int close = text.lastIndexOf(')');
-  return close > 0 && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
-}
 
 bool writeFile(const QString& path, const QByteArray& content) {
   QDir().mkpath(QFileInfo(path).path());
   QFile file(path);
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
          file.write(content) == content.size();
-}
-
-QByteArray nextLine(QProcess& process) {
-  QDeadlineTimer deadline(30000);
-  while (!process.canReadLine() && !deadline.hasExpired())
-    if (!process.waitForReadyRead(int(deadline.remainingTime()))) break;
-  return process.canReadLine() ? process.readLine() : QByteArray();
 }
 
 }  // namespace
@@ -97,22 +83,13 @@ class TestCpuUsageSampler : public QObject {
     QCOMPARE(rate(), QStringLiteral("0"));
   }
 
-  void noHelperLeftAfterTheProgramEnds() {
-    QProcess program;
-    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tst_cpuusage_child"),
-                  {helperBinary()});
-    QVERIFY(program.waitForStarted(10000));
-    const qint64 pid = nextLine(program).trimmed().toLongLong();
-    QVERIFY2(pid > 0, program.readAllStandardError().constData());
-    QVERIFY(processAlive(pid));
-    program.closeWriteChannel();  // the program quits and releases its sampler
-    QVERIFY(program.waitForFinished(30000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY(!processAlive(pid));
+  void noHelperLeftAfterTheProgram_data() {
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("ends") << false;
+    QTest::newRow("is killed") << true;
   }
-
-  void noHelperLeftAfterTheProgramIsKilled() {
+  void noHelperLeftAfterTheProgram() {
+    QFETCH(bool, killed);
     QProcess program;
     program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tst_cpuusage_child"),
                   {helperBinary()});
@@ -120,13 +97,20 @@ class TestCpuUsageSampler : public QObject {
     const qint64 pid = nextLine(program).trimmed().toLongLong();
     QVERIFY2(pid > 0, program.readAllStandardError().constData());
     QVERIFY(processAlive(pid));
-    program.kill();
+    if (killed)
+      program.kill();
+    else
+      program.closeWriteChannel();  // the program quits and releases its sampler
     QVERIFY(program.waitForFinished(30000));
+    if (!killed) {
+      QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(program.exitCode(), 0);
+    }
     int status = 0;
     pid_t reaped = 0;  // the macro checks its condition once more after success
-    QTRY_VERIFY_WITH_TIMEOUT(
-        reaped == pid_t(pid) || (reaped = ::waitpid(pid_t(pid), &status, WNOHANG)) == pid_t(pid),
-        30000);
+    QTRY_VERIFY_WITH_TIMEOUT(reaped == pid_t(pid) || !processAlive(pid) ||
+                                 (reaped = ::waitpid(pid_t(pid), &status, WNOHANG)) == pid_t(pid),
+                             30000);
     QVERIFY(!processAlive(pid));
   }
 };
