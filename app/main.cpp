@@ -45,6 +45,11 @@ int showCrashMessage(int& argc, char** argv, const QString& dumpPath) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Every window here is plain widgets. Without this, Qt's X11 platform loads the whole
+  // OpenGL driver stack (tens of MiB resident) that nothing uses; a choice made in the
+  // environment stays.
+  if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION")) qputenv("QT_XCB_GL_INTEGRATION", "none");
+
   const QByteArray dumpPath = qgetenv(CrashHandler::kMessageVariable);
   if (!dumpPath.isEmpty()) return showCrashMessage(argc, argv, QString::fromLocal8Bit(dumpPath));
 
