@@ -55,11 +55,11 @@ int connect(int fd, const sockaddr* address, socklen_t length) {
       return real(fd, reinterpret_cast<const sockaddr*>(&copy), sizeof copy);
     }
   }
-  if (port && address && address->sa_family == AF_INET6 &&
-      length >= sizeof(sockaddr_in6)) {
+  if (port && address && address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
     sockaddr_in6 copy;
     std::memcpy(&copy, address, sizeof copy);
-    static const unsigned char kMapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
+    static const unsigned char kMapped[16] = {0, 0, 0,    0,    0,   0, 0, 0,
+                                              0, 0, 0xff, 0xff, 127, 0, 0, 1};
     if ((IN6_IS_ADDR_LOOPBACK(&copy.sin6_addr) || std::memcmp(&copy.sin6_addr, kMapped, 16) == 0) &&
         copy.sin6_port == htons(kUpdatePort)) {
       copy.sin6_port = htons(port);
