@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <utility>
 
+#include "chippolicy.h"
 #include "hardware.h"
 #include "nvml.h"
 #include "sysparse.h"
@@ -169,7 +171,8 @@ class CpuLoadMeter {
 };
 
 // An item backed by sysfs files: a hwmon chip, the CPU (chip plus load meter), or the
-// mainboard (no files, the board chips as sub-items).
+// mainboard (no files, the board chips as sub-items). A CPU or GPU chip shows one
+// temperature, chosen by the policy among its inputs; the other inputs are details.
 class SysfsHardware final : public IHardware {
  public:
   SysfsHardware(HardwareType type, std::string name, std::string runtimeStatusPath)
@@ -177,26 +180,47 @@ class SysfsHardware final : public IHardware {
 
   void update() override {
     if (frozen_ || isSuspended(runtimeStatusPath_)) {
-      for (FileSensor& file : files_) file.sensor->setValue(std::nullopt);
-      if (loadMeter_) loadMeter_->clear();
+      clear();
       return;
     }
     for (FileSensor& file : files_) file.sensor->setValue(readFileSensor(file));
+    if (figure_) updateFigure();
     if (loadMeter_) loadMeter_->update();
+  }
+  void updateDetails() override {
+    if (frozen_ || isSuspended(runtimeStatusPath_)) return;
+    for (FileSensor& file : inputs_) file.sensor->setValue(readFileSensor(file));
   }
   HardwareType hardwareType() const override { return type_; }
   std::string name() const override { return name_; }
   const std::vector<IHardware*>& subHardware() const override { return childViews_; }
   const std::vector<ISensor*>& sensors() const override { return sensorViews_; }
+  const std::vector<ISensor*>& details() const override { return detailViews_; }
+  std::string choice() const override { return choice_.reason; }
+  std::string origin() const override { return origin_; }
+  void setOrigin(std::string origin) { origin_ = std::move(origin); }
 
+  // A reading that enters the item's figures, read on every refresh.
   void addFile(FileSensor file) {
     sensorViews_.push_back(file.sensor.get());
     files_.push_back(std::move(file));
   }
+  // A temperature input the figure is chosen from; the rest are listed only.
+  void addInput(FileSensor file) {
+    detailViews_.push_back(file.sensor.get());
+    inputs_.push_back(std::move(file));
+  }
+  void setFigure(policy::Choice choice, const std::string& name) {
+    choice_ = std::move(choice);
+    figure_ = std::make_unique<Sensor>(SensorType::Temperature, name);
+    sensorViews_.insert(sensorViews_.begin(), figure_.get());
+  }
+  void setChoice(std::string reason) { choice_.reason = std::move(reason); }
   void setLoadMeter(std::unique_ptr<CpuLoadMeter> meter) {
     loadMeter_ = std::move(meter);
     loadMeter_->appendSensors(sensorViews_);
   }
+  std::unique_ptr<CpuLoadMeter> takeLoadMeter() { return std::move(loadMeter_); }
   void addChild(std::unique_ptr<SysfsHardware> child) {
     childViews_.push_back(child.get());
     children_.push_back(std::move(child));
@@ -205,15 +229,40 @@ class SysfsHardware final : public IHardware {
   void freeze() { frozen_ = true; }
 
  private:
+  void clear() {
+    for (FileSensor& file : files_) file.sensor->setValue(std::nullopt);
+    for (FileSensor& file : inputs_) file.sensor->setValue(std::nullopt);
+    if (figure_) figure_->setValue(std::nullopt);
+    if (loadMeter_) loadMeter_->clear();
+  }
+
+  // Reads only the inputs the choice needs: for "the first that has a reading",
+  // the preferred one alone as long as it answers.
+  void updateFigure() {
+    std::vector<std::optional<float>> values(inputs_.size());
+    for (size_t index : choice_.inputs) {
+      if (index >= inputs_.size()) continue;
+      values[index] = readFileSensor(inputs_[index]);
+      inputs_[index].sensor->setValue(values[index]);
+      if (choice_.combine == policy::Combine::First && policy::combine(choice_, values)) break;
+    }
+    figure_->setValue(policy::combine(choice_, values));
+  }
+
   HardwareType type_;
   std::string name_;
   std::string runtimeStatusPath_;
+  std::string origin_;
   bool frozen_ = false;
   std::vector<FileSensor> files_;
+  std::vector<FileSensor> inputs_;
+  policy::Choice choice_;
+  std::unique_ptr<Sensor> figure_;
   std::unique_ptr<CpuLoadMeter> loadMeter_;
   std::vector<std::unique_ptr<SysfsHardware>> children_;
   std::vector<IHardware*> childViews_;
   std::vector<ISensor*> sensorViews_;
+  std::vector<ISensor*> detailViews_;
 };
 
 // An NVIDIA card bound to the proprietary driver, read through NVML while it is awake.
@@ -256,6 +305,86 @@ class NvidiaGpu final : public IHardware {
   std::vector<IHardware*> noChildren_;
 };
 
+// A hwmon chip's inputs as discovery finds them, in hwmon order.
+struct ChipInputs {
+  struct Input {
+    int index;
+    std::string label;
+  };
+  std::vector<Input> temperatures, fans;
+  std::vector<std::string> voltageLabels;
+
+  std::vector<std::string> temperatureLabels() const {
+    std::vector<std::string> labels;
+    for (const Input& input : temperatures) labels.push_back(input.label);
+    return labels;
+  }
+};
+
+ChipInputs scanChip(const std::string& dir, bool withVoltages) {
+  ChipInputs chip;
+  std::vector<std::pair<int, std::string>> temperatures, fans, voltages;
+  for (const std::string& file : listDirectory(dir)) {
+    if (int index = sys::numberedName(file, "temp", "_input"); index >= 0)
+      temperatures.emplace_back(index, "temp");
+    else if (int fan = sys::numberedName(file, "fan", "_input"); fan >= 0)
+      fans.emplace_back(fan, "fan");
+    else if (int in = sys::numberedName(file, "in", "_label"); in >= 0 && withVoltages)
+      voltages.emplace_back(in, "in");
+  }
+  auto labelled = [&](std::vector<std::pair<int, std::string>>& found,
+                      std::vector<ChipInputs::Input>& out) {
+    std::sort(found.begin(), found.end());
+    for (const auto& [index, prefix] : found) {
+      const std::string base = dir + "/" + prefix + std::to_string(index);
+      std::string label = readTrimmed(base + "_label");
+      // A chip without label files (or with an empty one) gets the kernel's name.
+      if (label.empty()) label = prefix + std::to_string(index);
+      out.push_back({index, label});
+    }
+  };
+  labelled(temperatures, chip.temperatures);
+  labelled(fans, chip.fans);
+  std::vector<ChipInputs::Input> volts;
+  labelled(voltages, volts);
+  for (const ChipInputs::Input& input : volts) chip.voltageLabels.push_back(input.label);
+  return chip;
+}
+
+FileSensor temperatureFile(const std::string& dir, const ChipInputs::Input& input) {
+  FileSensor file;
+  const std::string base = dir + "/temp" + std::to_string(input.index);
+  file.path = base + "_input";
+  file.sensor = std::make_unique<Sensor>(SensorType::Temperature, input.label);
+  file.scale = 0.001f;  // millidegrees Celsius
+  file.minValid = -55.f;
+  file.maxValid = 125.f;
+  if (exists(base + "_fault")) file.faultPath = base + "_fault";
+  return file;
+}
+
+FileSensor fanFile(const std::string& dir, const ChipInputs::Input& input) {
+  FileSensor file;
+  file.path = dir + "/fan" + std::to_string(input.index) + "_input";
+  file.sensor = std::make_unique<Sensor>(SensorType::Fan, input.label);
+  file.minValid = 0.f;
+  file.maxValid = 30000.f;  // rpm; larger numbers are stalled-fan counters
+  return file;
+}
+
+std::string figureName(const policy::Choice& choice, const std::vector<std::string>& labels) {
+  if (choice.inputs.empty()) return "Temperature";
+  switch (choice.combine) {
+    case policy::Combine::Max:
+      return "Core Max";
+    case policy::Combine::Mean:
+      return "Mean";
+    case policy::Combine::First:
+      break;
+  }
+  return labels[choice.inputs.front()];
+}
+
 class LinuxComputer final : public Computer {
  public:
   explicit LinuxComputer(Roots roots) : roots_(std::move(roots)) {}
@@ -267,18 +396,52 @@ class LinuxComputer final : public Computer {
   void open() override {
     if (opened_) return;
     opened_ = true;
-    discoverHwmon();
-    discoverNvidia();
-    relist();
+    signature_ = signature();
+    lastScan_ = std::chrono::steady_clock::now();
+    discover();
   }
   void setCPUEnabled(bool enabled) override { cpuEnabled_ = enabled, relist(); }
   void setGPUEnabled(bool enabled) override { gpuEnabled_ = enabled, relist(); }
   void setMainboardEnabled(bool enabled) override { mainboardEnabled_ = enabled, relist(); }
   void setFanControllerEnabled(bool enabled) override { fanControllerEnabled_ = enabled; }
   const std::vector<IHardware*>& hardware() const override { return listed_; }
+  const std::vector<IHardware*>& unusedHardware() const override { return unusedViews_; }
+
+  // Chips come and go with modules loaded late, driver rebinds, external GPUs and
+  // resumes. A look at the directory listings every few seconds notices it; only
+  // then is the model built again.
+  void refresh() override {
+    if (!opened_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastScan_ < kRescanInterval) return;
+    lastScan_ = now;
+    std::string current = signature();
+    if (current == signature_) return;
+    signature_ = std::move(current);
+    discover();
+  }
 
  private:
+  static constexpr std::chrono::seconds kRescanInterval{3};
+
   std::string hwmonRoot() const { return roots_.sys + "/class/hwmon"; }
+
+  // What the machine's chips and cards are, as cheaply as it can be told: directory
+  // listings and the links of the hwmon entries (a rebind changes the target).
+  std::string signature() const {
+    std::string text;
+    for (const std::string& entry : listDirectory(hwmonRoot())) {
+      char target[512];
+      const ssize_t length =
+          ::readlink((hwmonRoot() + "/" + entry).c_str(), target, sizeof target - 1);
+      text += entry + '>' + (length > 0 ? std::string(target, length) : std::string()) + '\n';
+    }
+    for (const char* folder : {"/bus/pci/devices", "/bus/pci/drivers/nvidia"}) {
+      text += '|';
+      for (const std::string& entry : listDirectory(roots_.sys + folder)) text += entry + ',';
+    }
+    return text;
+  }
 
   std::string boardName() const {
     const std::string dmi = roots_.sys + "/class/dmi/id/";
@@ -301,58 +464,6 @@ class LinuxComputer final : public Computer {
     return name.empty() ? "Mainboard" : name;
   }
 
-  static std::unique_ptr<SysfsHardware> readChip(const std::string& dir, HardwareType type,
-                                                 const std::string& name) {
-    // Only a chip with a parent device can be runtime-suspended.
-    const std::string status = dir + "/device/power/runtime_status";
-    auto chip = std::make_unique<SysfsHardware>(type, name, exists(status) ? status : "");
-    struct Entry {
-      int kind;  // 0 temperature, 1 fan
-      int index;
-    };
-    std::vector<Entry> entries;
-    for (const std::string& file : listDirectory(dir)) {
-      if (int index = sys::numberedName(file, "temp", "_input"); index >= 0)
-        entries.push_back({0, index});
-      else if (int fan = sys::numberedName(file, "fan", "_input"); fan >= 0)
-        entries.push_back({1, fan});
-    }
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-      return std::make_pair(a.kind, a.index) < std::make_pair(b.kind, b.index);
-    });
-    for (const Entry& entry : entries) {
-      const std::string base =
-          dir + (entry.kind == 0 ? "/temp" : "/fan") + std::to_string(entry.index);
-      std::string label = readTrimmed(base + "_label");
-      if (label.empty()) label = (entry.kind == 0 ? "temp" : "fan") + std::to_string(entry.index);
-      FileSensor file;
-      file.path = base + "_input";
-      if (entry.kind == 0) {
-        file.sensor = std::make_unique<Sensor>(SensorType::Temperature, label);
-        file.scale = 0.001f;  // millidegrees Celsius
-        file.minValid = -55.f;
-        file.maxValid = 125.f;
-        if (exists(base + "_fault")) file.faultPath = base + "_fault";
-      } else {
-        file.sensor = std::make_unique<Sensor>(SensorType::Fan, label);
-        file.minValid = 0.f;
-        file.maxValid = 30000.f;  // rpm; larger numbers are stalled-fan counters
-      }
-      chip->addFile(std::move(file));
-    }
-    if (type == HardwareType::GpuAti) {
-      FileSensor busy;
-      busy.path = dir + "/device/gpu_busy_percent";
-      if (exists(busy.path)) {
-        busy.sensor = std::make_unique<Sensor>(SensorType::Load, "GPU Core");
-        busy.minValid = 0.f;
-        busy.maxValid = 100.f;
-        chip->addFile(std::move(busy));
-      }
-    }
-    return chip;
-  }
-
   std::string gpuName(const std::string& deviceDir, const char* vendor) const {
     const std::string product = readTrimmed(deviceDir + "/product_name");
     if (!product.empty()) return product;
@@ -361,7 +472,38 @@ class LinuxComputer final : public Computer {
     return std::string(vendor) + " GPU" + (id.empty() ? "" : " [" + id + "]");
   }
 
-  void discoverHwmon() {
+  static std::string runtimeStatus(const std::string& dir) {
+    // Only a chip with a parent device can be runtime-suspended.
+    const std::string status = dir + "/device/power/runtime_status";
+    return exists(status) ? status : std::string();
+  }
+
+  struct Gpu {
+    std::unique_ptr<IHardware> item;
+    bool integrated;
+  };
+
+  void discover() {
+    std::unique_ptr<CpuLoadMeter> meter;
+    if (!cpus_.empty()) meter = cpus_.front()->takeLoadMeter();  // keeps its baseline
+    listed_.clear();
+    cpus_.clear();
+    gpus_.clear();
+    unused_.clear();
+    unusedViews_.clear();
+    mainboard_.reset();
+
+    std::vector<Gpu> gpus;
+    discoverHwmon(gpus, std::move(meter));
+    discoverNvidia(gpus);
+    // A hybrid laptop's working discrete card, not its idle integrated one; while
+    // the discrete card sleeps it gives no values and the integrated one shows.
+    std::stable_partition(gpus.begin(), gpus.end(), [](const Gpu& gpu) { return !gpu.integrated; });
+    for (Gpu& gpu : gpus) gpus_.push_back(std::move(gpu.item));
+    relist();
+  }
+
+  void discoverHwmon(std::vector<Gpu>& gpus, std::unique_ptr<CpuLoadMeter> meter) {
     std::vector<std::pair<int, std::string>> chips;
     for (const std::string& entry : listDirectory(hwmonRoot())) {
       const int number = sys::numberedName(entry, "hwmon", "");
@@ -370,52 +512,126 @@ class LinuxComputer final : public Computer {
     std::sort(chips.begin(), chips.end());
 
     const std::optional<std::string> cpuinfo = readFile(roots_.proc + "/cpuinfo", 1 << 20);
-    std::string cpuName = cpuinfo ? sys::cpuModelName(*cpuinfo) : std::string();
+    const std::string cpuName = cpuinfo ? sys::cpuModelName(*cpuinfo) : std::string();
 
+    std::vector<std::pair<policy::BoardGroup, std::unique_ptr<SysfsHardware>>> boardChips;
     for (const auto& chipEntry : chips) {
       const std::string dir = hwmonRoot() + "/" + chipEntry.second;
       std::string driver = readTrimmed(dir + "/name");
       if (driver.empty()) driver = chipEntry.second;
-      switch (sys::classifyHwmonChip(driver)) {
-        case sys::ChipRole::Cpu:
-          cpus_.push_back(readChip(dir, HardwareType::CPU, cpuName.empty() ? driver : cpuName));
+      const policy::ChipClass chipClass = policy::classifyChip(driver);
+      const ChipInputs inputs = scanChip(dir, chipClass.role == policy::ChipRole::Gpu);
+      const std::string origin = driver + ", " + chipEntry.second;
+      switch (chipClass.role) {
+        case policy::ChipRole::Cpu: {
+          auto chip = std::make_unique<SysfsHardware>(
+              HardwareType::CPU, cpuName.empty() ? driver : cpuName, runtimeStatus(dir));
+          addTemperatureChoice(*chip, dir, inputs,
+                               policy::chooseCpuTemperature(driver, inputs.temperatureLabels()));
+          for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
+          chip->setOrigin(origin);
+          cpus_.push_back(std::move(chip));
           break;
-        case sys::ChipRole::GpuAti:
-          gpus_.push_back(readChip(dir, HardwareType::GpuAti, gpuName(dir + "/device", "AMD")));
+        }
+        case policy::ChipRole::Gpu:
+          gpus.push_back(readGpu(dir, driver, inputs, origin));
           break;
-        case sys::ChipRole::GpuNvidia:
-          gpus_.push_back(
-              readChip(dir, HardwareType::GpuNvidia, gpuName(dir + "/device", "NVIDIA")));
+        case policy::ChipRole::Board: {
+          auto chip =
+              std::make_unique<SysfsHardware>(HardwareType::SuperIO, driver, runtimeStatus(dir));
+          for (const auto& temperature : inputs.temperatures)
+            chip->addFile(temperatureFile(dir, temperature));
+          for (const auto& fan : inputs.fans) {
+            if (policy::isBoardFan(fan.label))
+              chip->addFile(fanFile(dir, fan));
+            else
+              chip->addInput(fanFile(dir, fan));
+          }
+          chip->setChoice(std::string(chipClass.kind) + ": the mean of its turning fans");
+          chip->setOrigin(origin);
+          boardChips.emplace_back(chipClass.group, std::move(chip));
           break;
-        case sys::ChipRole::Board:
-          boardChips_.push_back(readChip(dir, HardwareType::SuperIO, driver));
-          break;
-        case sys::ChipRole::Other: {
-          auto chip = readChip(dir, HardwareType::Other, driver);
-          // Asking a drive for its temperature can keep it from spinning down, and
-          // nothing reads these values: the drive is listed but left alone.
+        }
+        case policy::ChipRole::Unused: {
+          auto chip =
+              std::make_unique<SysfsHardware>(HardwareType::Other, driver, runtimeStatus(dir));
+          for (const auto& temperature : inputs.temperatures)
+            chip->addFile(temperatureFile(dir, temperature));
+          for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
+          chip->setChoice("supplies none of the figures");
+          chip->setOrigin(origin);
+          // Asking a drive for its temperature can keep it from spinning down: the
+          // drive is listed but left alone even by the dump tool.
           if (driver == "drivetemp") chip->freeze();
-          others_.push_back(std::move(chip));
+          unusedViews_.push_back(chip.get());
+          unused_.push_back(std::move(chip));
           break;
         }
       }
     }
 
-    auto meter = std::make_unique<CpuLoadMeter>(roots_.proc + "/stat");
-    if (meter->available()) {
+    if (!meter) {
+      meter = std::make_unique<CpuLoadMeter>(roots_.proc + "/stat");
+      if (!meter->available()) meter.reset();
+    }
+    if (meter) {
       if (cpus_.empty())
         cpus_.push_back(std::make_unique<SysfsHardware>(HardwareType::CPU,
                                                         cpuName.empty() ? "CPU" : cpuName, ""));
       cpus_.front()->setLoadMeter(std::move(meter));
     }
 
+    // Super-I/O chips first, then embedded controllers and firmware, each group in
+    // hwmon order: the fan figure must not depend on the order the kernel probed them.
+    std::stable_sort(boardChips.begin(), boardChips.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     auto board = std::make_unique<SysfsHardware>(HardwareType::Mainboard, boardName(), "");
-    for (auto& chip : boardChips_) board->addChild(std::move(chip));
-    boardChips_.clear();
+    for (auto& chip : boardChips) board->addChild(std::move(chip.second));
     mainboard_ = std::move(board);
   }
 
-  void discoverNvidia() {
+  static void addTemperatureChoice(SysfsHardware& chip, const std::string& dir,
+                                   const ChipInputs& inputs, policy::Choice choice) {
+    const std::vector<std::string> labels = inputs.temperatureLabels();
+    for (const auto& temperature : inputs.temperatures)
+      chip.addInput(temperatureFile(dir, temperature));
+    const std::string name = figureName(choice, labels);
+    chip.setFigure(std::move(choice), name);
+  }
+
+  Gpu readGpu(const std::string& dir, const std::string& driver, const ChipInputs& inputs,
+              const std::string& origin) {
+    const bool amd = driver == "amdgpu" || driver == "radeon";
+    const bool intel = driver == "i915" || driver == "xe";
+    const HardwareType type = amd     ? HardwareType::GpuAti
+                              : intel ? HardwareType::GpuIntel
+                                      : HardwareType::GpuNvidia;
+    const std::string device = dir + "/device";
+    auto chip = std::make_unique<SysfsHardware>(type,
+                                                gpuName(device, amd     ? "AMD"
+                                                                : intel ? "Intel"
+                                                                        : "NVIDIA"),
+                                                runtimeStatus(dir));
+    addTemperatureChoice(*chip, dir, inputs,
+                         policy::chooseGpuTemperature(driver, inputs.temperatureLabels()));
+    for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
+    chip->setOrigin(origin);
+    if (driver == "amdgpu") {
+      FileSensor busy;
+      busy.path = device + "/gpu_busy_percent";
+      if (exists(busy.path)) {
+        busy.sensor = std::make_unique<Sensor>(SensorType::Load, "GPU Core");
+        busy.minValid = 0.f;
+        busy.maxValid = 100.f;
+        chip->addFile(std::move(busy));
+      }
+    }
+    const std::optional<std::string> uevent = readFile(device + "/uevent", 4096);
+    const std::string slot = uevent ? sys::ueventValue(*uevent, "PCI_SLOT_NAME") : std::string();
+    return {std::move(chip), policy::isIntegratedGpu(driver, inputs.voltageLabels, slot)};
+  }
+
+  void discoverNvidia(std::vector<Gpu>& gpus) {
     const std::string devices = roots_.sys + "/bus/pci/devices";
     for (const std::string& slot : listDirectory(devices)) {
       const std::string dir = devices + "/" + slot;
@@ -426,8 +642,9 @@ class LinuxComputer final : public Computer {
       if (!uevent || sys::ueventValue(*uevent, "DRIVER") != "nvidia") continue;
       std::string pciSlot = sys::ueventValue(*uevent, "PCI_SLOT_NAME");
       if (pciSlot.empty()) pciSlot = slot;
-      gpus_.push_back(std::make_unique<NvidiaGpu>(nvml_, pciSlot, gpuName(dir, "NVIDIA"),
-                                                  dir + "/power/runtime_status"));
+      gpus.push_back({std::make_unique<NvidiaGpu>(nvml_, pciSlot, gpuName(dir, "NVIDIA"),
+                                                  dir + "/power/runtime_status"),
+                      false});
     }
   }
 
@@ -439,19 +656,19 @@ class LinuxComputer final : public Computer {
       for (auto& cpu : cpus_) listed_.push_back(cpu.get());
     if (gpuEnabled_)
       for (auto& gpu : gpus_) listed_.push_back(gpu.get());
-    for (auto& other : others_) listed_.push_back(other.get());
   }
 
   Roots roots_;
   bool opened_ = false;
   bool cpuEnabled_ = false, gpuEnabled_ = false, mainboardEnabled_ = false,
        fanControllerEnabled_ = false;
+  std::string signature_;
+  std::chrono::steady_clock::time_point lastScan_;
   nvml::Library nvml_;
   std::unique_ptr<SysfsHardware> mainboard_;
-  std::vector<std::unique_ptr<SysfsHardware>> cpus_, others_;
+  std::vector<std::unique_ptr<SysfsHardware>> cpus_, unused_;
   std::vector<std::unique_ptr<IHardware>> gpus_;
-  std::vector<std::unique_ptr<SysfsHardware>> boardChips_;
-  std::vector<IHardware*> listed_;
+  std::vector<IHardware*> listed_, unusedViews_;
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ enum class HardwareType : int {
   TBalancer = 6,
   Heatmaster = 7,
   HDD = 8,
+  GpuIntel = 9,
   Other = 100,  // drives, network cards, ACPI zones, batteries...
 };
 
@@ -60,6 +61,21 @@ class IHardware {
   virtual std::string name() const = 0;
   virtual const std::vector<IHardware*>& subHardware() const = 0;
   virtual const std::vector<ISensor*>& sensors() const = 0;
+
+  // Readings that are listed (by the dump tool) but do not enter the item's figures,
+  // such as per-core temperatures; refreshed by updateDetails() only.
+  virtual const std::vector<ISensor*>& details() const { return noSensors(); }
+  virtual void updateDetails() {}
+  // Which sensor supplies the item's figures, and why, in a line of words.
+  virtual std::string choice() const { return {}; }
+  // Where the readings come from, e.g. "k10temp, hwmon1"; empty for composed items.
+  virtual std::string origin() const { return {}; }
+
+ protected:
+  static const std::vector<ISensor*>& noSensors() {
+    static const std::vector<ISensor*> none;
+    return none;
+  }
 };
 
 class Computer {
@@ -73,6 +89,14 @@ class Computer {
   virtual void setFanControllerEnabled(bool enabled) = 0;
   // Top-level items of the enabled groups, in a stable order.
   virtual const std::vector<IHardware*>& hardware() const = 0;
+  // Follows hardware that appeared or vanished since open(); called before each walk,
+  // so it must be cheap when nothing changed. Item pointers may change here.
+  virtual void refresh() {}
+  // Chips that supply none of the figures: never walked, listed for reports.
+  virtual const std::vector<IHardware*>& unusedHardware() const {
+    static const std::vector<IHardware*> none;
+    return none;
+  }
 };
 
 // A sensor whose value its owner sets; the building block of implementations.

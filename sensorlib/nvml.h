@@ -3,6 +3,7 @@
 // laptop's sleeping discrete GPU is never woken by it.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,7 +19,10 @@ struct Reading {
 
 class Library {
  public:
-  explicit Library(std::string fileName = "libnvidia-ml.so.1");
+  // A library that is missing or fails to initialise (driver not loaded yet) is
+  // tried again after `retryAfter`, not on every pass.
+  explicit Library(std::string fileName = "libnvidia-ml.so.1",
+                   std::chrono::steady_clock::duration retryAfter = std::chrono::minutes(1));
   ~Library();
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
@@ -39,7 +43,8 @@ class Library {
   std::string fileName_;
   void* handle_ = nullptr;
   bool initialised_ = false;
-  bool missing_ = false;  // the file is not installed: do not search for it every pass
+  std::chrono::steady_clock::duration retryAfter_;
+  std::optional<std::chrono::steady_clock::time_point> nextTry_;  // after a failure
   Functions* functions_ = nullptr;
   std::set<const void*> awake_;
 };

@@ -43,7 +43,8 @@ void bind(void* handle, F& function, const char* name, const char* fallback = nu
 }
 }  // namespace
 
-Library::Library(std::string fileName) : fileName_(std::move(fileName)) {}
+Library::Library(std::string fileName, std::chrono::steady_clock::duration retryAfter)
+    : fileName_(std::move(fileName)), retryAfter_(retryAfter) {}
 
 Library::~Library() {
   release();
@@ -64,13 +65,16 @@ bool Library::setAwake(const void* user, bool awake) {
 
 bool Library::acquire() {
   if (held()) return true;
-  if (missing_) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (nextTry_ && now < *nextTry_) return false;
+  nextTry_.reset();
+  auto failed = [&] {
+    nextTry_ = now + retryAfter_;
+    return false;
+  };
   if (!handle_) {
     handle_ = dlopen(fileName_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-      missing_ = true;
-      return false;
-    }
+    if (!handle_) return failed();  // not installed (yet)
     if (!functions_) functions_ = new Functions;
     bind(handle_, functions_->init, "nvmlInit_v2", "nvmlInit");
     bind(handle_, functions_->shutdown, "nvmlShutdown");
@@ -84,13 +88,11 @@ bool Library::acquire() {
     if (!functions_->init || !functions_->shutdown || !functions_->handleByPciBusId) {
       dlclose(handle_);
       handle_ = nullptr;
-      missing_ = true;
-      return false;
+      return failed();
     }
   }
-  // A failed initialisation (driver not loaded yet) is tried again on the next pass.
   initialised_ = functions_->init() == kSuccess;
-  return initialised_;
+  return initialised_ || failed();
 }
 
 void Library::release() {

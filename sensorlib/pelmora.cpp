@@ -47,6 +47,7 @@ Pelmora::Pelmora(std::unique_ptr<hw::Computer> computer) : m_pComputer(std::move
 
 bool Pelmora::getHardwareInfo(HardwareDatas& datas) {
   try {
+    m_pComputer->refresh();
     for (hw::IHardware* item : m_pComputer->hardware()) {
       item->update();
       switch (item->hardwareType()) {
@@ -55,6 +56,7 @@ bool Pelmora::getHardwareInfo(HardwareDatas& datas) {
           break;
         case hw::HardwareType::GpuAti:
         case hw::HardwareType::GpuNvidia:
+        case hw::HardwareType::GpuIntel:
           getSensorInfo(*item, HWType::GPU, datas);
           break;
         case hw::HardwareType::Mainboard:
@@ -181,6 +183,8 @@ const char* hw::hardwareTypeName(HardwareType type) {
       return "TBalancer";
     case HardwareType::Heatmaster:
       return "Heatmaster";
+    case HardwareType::GpuIntel:
+      return "GpuIntel";
     case HardwareType::HDD:
       return "HDD";
     case HardwareType::Other:

@@ -126,27 +126,6 @@ std::string ueventValue(std::string_view uevent, std::string_view key) {
   return {};
 }
 
-ChipRole classifyHwmonChip(std::string_view name) {
-  // Processor temperature drivers.
-  static const std::string_view kCpu[] = {"k10temp",  "k8temp",      "coretemp",
-                                          "zenpower", "via_cputemp", "cpu_thermal"};
-  for (std::string_view cpu : kCpu)
-    if (name == cpu) return ChipRole::Cpu;
-  if (name == "amdgpu" || name == "radeon") return ChipRole::GpuAti;
-  if (name == "nouveau") return ChipRole::GpuNvidia;
-  // Super-I/O and other board monitoring chips, and the embedded controllers of
-  // laptops that report the system fans.
-  static const std::string_view kBoardPrefixes[] = {
-      "nct6",   "nct7",     "it8",         "w83",       "f71",          "f81",
-      "sch5",   "asb100",   "lm78",        "lm85",      "lm93",         "adt7",
-      "smsc47", "pc87",     "vt1211",      "vt8231",    "sis5595",      "dme1737",
-      "asus",   "dell_smm", "dell_ddv",    "thinkpad",  "applesmc",     "gigabyte_wmi",
-      "hp_wmi", "system76", "surface_fan", "steamdeck", "legion_hwmon", "oxpec"};
-  for (std::string_view prefix : kBoardPrefixes)
-    if (name.substr(0, prefix.size()) == prefix) return ChipRole::Board;
-  return ChipRole::Other;
-}
-
 int numberedName(std::string_view name, std::string_view prefix, std::string_view suffix) {
   if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
       name.substr(name.size() - suffix.size()) != suffix)

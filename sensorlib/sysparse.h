@@ -42,10 +42,6 @@ std::string cpuModelName(std::string_view cpuinfo);
 // Value of "KEY=" in a uevent file; empty when absent.
 std::string ueventValue(std::string_view uevent, std::string_view key);
 
-// What a hwmon chip is, from the driver name in its "name" file.
-enum class ChipRole { Cpu, GpuAti, GpuNvidia, Board, Other };
-ChipRole classifyHwmonChip(std::string_view name);
-
 // The number in a "hwmonN", "temp3_input"... style name after `prefix`; -1 when the
 // name has another form. `suffix` must follow the digits exactly.
 int numberedName(std::string_view name, std::string_view prefix, std::string_view suffix);

@@ -22,14 +22,27 @@ class WRingDriver {
   // Average temperature over all logical processors in degrees Celsius, 0 when closed.
   unsigned int readProcessorTemperature() const;
 
-  // The processor thermal status register.
+  // The processor thermal status register, and the one that holds the maximum
+  // junction temperature (TjMax) the status counts down from.
   static constexpr std::uint32_t kThermStatusRegister = 0x19C;
+  static constexpr std::uint32_t kTemperatureTargetRegister = 0x1A2;
+  static constexpr unsigned int kDefaultTjMax = 100;
+  // The status's reading is valid only while bit 31 is set.
+  static constexpr std::uint64_t kReadingValid = 1ull << 31;
+
+  // TjMax from the temperature target register (bits 23 to 16); the default where the
+  // register cannot be read or holds no plausible value.
+  static unsigned int tjMaxFromTemperatureTarget(std::optional<std::uint64_t> target);
   // Degrees Celsius one thermal status value stands for: the digital readout (bits 16
-  // to 22) counts degrees below a maximum junction temperature taken as 100 degrees.
-  static unsigned int temperatureFromThermStatus(std::uint64_t thermStatus);
+  // to 22) counts degrees below TjMax.
+  static unsigned int temperatureFromThermStatus(std::uint64_t thermStatus,
+                                                 unsigned int tjMax = kDefaultTjMax);
   // Integer average over all processors; a failed read (no value) adds nothing but
-  // still counts, so a machine that cannot be read averages to 0.
-  static unsigned int averageTemperature(const std::vector<std::optional<std::uint64_t>>& reads);
+  // still counts, so a machine that cannot be read averages to 0. A reading without
+  // its valid bit is left out altogether. `tjMax` holds each processor's TjMax
+  // (the default where it is shorter).
+  static unsigned int averageTemperature(const std::vector<std::optional<std::uint64_t>>& reads,
+                                         const std::vector<unsigned int>& tjMax = {});
 
  private:
   struct Device;

@@ -95,18 +95,29 @@ bool runModprobe(const QStringList& arguments, QString* failure) {
   return true;
 }
 
+// One register of one processor; nothing when it cannot be read (an AMD processor
+// has no such register and answers EIO).
+std::optional<std::uint64_t> readRegister(int fd, std::uint32_t reg) {
+  std::uint64_t value = 0;
+  if (fd >= 0 && ::pread(fd, &value, sizeof value, reg) == static_cast<ssize_t>(sizeof value))
+    return value;
+  return std::nullopt;
+}
+
 }  // namespace
 
 struct WRingDriver::Device {
   QString devRoot;
   // One descriptor per logical processor; -1 where that processor could not be opened.
   std::vector<int> processors;
+  std::vector<unsigned int> tjMax;  // per processor, read once: it is fixed per part
   bool moduleLoadedByUs = false;
 
   void close() {
     for (int fd : processors)
       if (fd >= 0) ::close(fd);
     processors.clear();
+    tjMax.clear();
   }
 };
 
@@ -161,6 +172,8 @@ bool WRingDriver::OpenWRingDriver() {
     }
     anyOpen = anyOpen || fd >= 0;
     device_->processors.push_back(fd);
+    device_->tjMax.push_back(
+        tjMaxFromTemperatureTarget(readRegister(fd, kTemperatureTargetRegister)));
   }
 
   if (!firstFailedPath.isEmpty())
@@ -187,13 +200,6 @@ void WRingDriver::RemoveWRingService() {
 unsigned int WRingDriver::readProcessorTemperature() const {
   std::vector<std::optional<std::uint64_t>> reads;
   reads.reserve(device_->processors.size());
-  for (int fd : device_->processors) {
-    std::uint64_t value = 0;
-    if (fd >= 0 && ::pread(fd, &value, sizeof value, kThermStatusRegister) ==
-                       static_cast<ssize_t>(sizeof value))
-      reads.emplace_back(value);
-    else
-      reads.emplace_back(std::nullopt);
-  }
-  return averageTemperature(reads);
+  for (int fd : device_->processors) reads.push_back(readRegister(fd, kThermStatusRegister));
+  return averageTemperature(reads, device_->tjMax);
 }

@@ -39,23 +39,23 @@ class TestPelmoraDump : public QObject {
     QTest::newRow("amd-desktop")
         << "amd-desktop"
         << QStringList{head,
-                       "  CPU: name=\"AMD Ryzen 7 5800X 8-Core Processor\" temperature=46.13 "
+                       "  CPU: name=\"AMD Ryzen 7 5800X 8-Core Processor\" temperature=48.50 "
                        "load=0.00 fan=0.00",
-                       "  GPU: name=\"AMD GPU [1002:73BF]\" temperature=56.67 load=17.00 "
+                       "  GPU: name=\"AMD GPU [1002:73BF]\" temperature=52.00 load=17.00 "
                        "fan=1100.00",
                        "  Mainboard: name=\"nct6798\" temperature=42.00 load=0.00 fan=1065.00"};
     QTest::newRow("intel-desktop")
         << "intel-desktop"
         << QStringList{head,
                        "  CPU: name=\"Intel(R) Core(TM) i7-9700K CPU @ 3.60GHz\" "
-                       "temperature=50.00 load=0.00 fan=0.00",
+                       "temperature=52.00 load=0.00 fan=0.00",
                        "  GPU: name=\"NVIDIA GPU [10DE:1B81]\" temperature=41.00 load=0.00 "
                        "fan=1350.00",
                        "  Mainboard: name=\"it8686\" temperature=36.50 load=0.00 fan=1240.00"};
     QTest::newRow("laptop") << "laptop"
                             << QStringList{head,
                                            "  CPU: name=\"11th Gen Intel(R) Core(TM) i7-1165G7 "
-                                           "@ 2.80GHz\" temperature=59.00 load=0.00 fan=0.00",
+                                           "@ 2.80GHz\" temperature=61.00 load=0.00 fan=0.00",
                                            "  GPU: no entry",
                                            "  Mainboard: name=\"thinkpad\" temperature=55.00 "
                                            "load=0.00 fan=2900.00"};
@@ -110,6 +110,28 @@ class TestPelmoraDump : public QObject {
     QVERIFY(dump.waitForFinished(30000));
     QCOMPARE(dump.exitStatus(), QProcess::NormalExit);
     QCOMPARE(dump.exitCode(), 0);
+  }
+
+  // The bug-report text: each chip with its role and origin, readings that are only
+  // listed, and where each figure comes from.
+  void reportNamesTheSourceOfEachFigure() {
+    QProcess dump;
+    dump.setProcessEnvironment(machineEnvironment("amd-desktop"));
+    dump.start(tool(), {"--report"});
+    QVERIFY(dump.waitForFinished(60000));
+    QCOMPARE(dump.exitCode(), 0);
+    const QString output = QString::fromUtf8(dump.readAllStandardOutput());
+    for (const char* line :
+         {"CPU: AMD Ryzen 7 5800X 8-Core Processor (k10temp, hwmon1)",
+          "GPU: AMD GPU [1002:73BF] (amdgpu, hwmon2)", "board: nct6798 (nct6798, hwmon3)",
+          "unused: nvme (nvme, hwmon0)", "Tccd1                43.750  [input]",
+          "junction             60.000  [input]",
+          "CPU temperature: 48.500 C from AMD Ryzen 7 5800X 8-Core Processor: Tctl (Tdie where "
+          "present, else Tctl)",
+          "GPU temperature: 52.000 C from AMD GPU [1002:73BF]: edge (the edge reading)",
+          "fan: 1065.000 rpm from nct6798: fan1, fan2 (super-I/O chip: the mean of its turning "
+          "fans)"})
+      QVERIFY2(output.contains(line), line);
   }
 
   void unknownArgumentIsRefused() {

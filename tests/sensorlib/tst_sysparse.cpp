@@ -121,34 +121,6 @@ class TestSysParse : public QObject {
     QCOMPARE(QByteArray::fromStdString(cpuModelName(cpuinfo.toStdString())), name);
   }
 
-  void chipRoles_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("role");
-    QTest::newRow("k10temp") << "k10temp" << int(ChipRole::Cpu);
-    QTest::newRow("coretemp") << "coretemp" << int(ChipRole::Cpu);
-    QTest::newRow("zenpower") << "zenpower" << int(ChipRole::Cpu);
-    QTest::newRow("amdgpu") << "amdgpu" << int(ChipRole::GpuAti);
-    QTest::newRow("radeon") << "radeon" << int(ChipRole::GpuAti);
-    QTest::newRow("nouveau") << "nouveau" << int(ChipRole::GpuNvidia);
-    QTest::newRow("nct6798") << "nct6798" << int(ChipRole::Board);
-    QTest::newRow("nct6687") << "nct6687" << int(ChipRole::Board);
-    QTest::newRow("it8686") << "it8686" << int(ChipRole::Board);
-    QTest::newRow("it87") << "it87" << int(ChipRole::Board);
-    QTest::newRow("thinkpad") << "thinkpad" << int(ChipRole::Board);
-    QTest::newRow("dell_smm") << "dell_smm" << int(ChipRole::Board);
-    QTest::newRow("asus_ec_sensors") << "asus_ec_sensors" << int(ChipRole::Board);
-    QTest::newRow("nvme") << "nvme" << int(ChipRole::Other);
-    QTest::newRow("drivetemp") << "drivetemp" << int(ChipRole::Other);
-    QTest::newRow("acpitz") << "acpitz" << int(ChipRole::Other);
-    QTest::newRow("battery") << "BAT0" << int(ChipRole::Other);
-    QTest::newRow("k10temp lookalike") << "k10temp2" << int(ChipRole::Other);
-  }
-  void chipRoles() {
-    QFETCH(QString, name);
-    QFETCH(int, role);
-    QCOMPARE(int(classifyHwmonChip(name.toStdString())), role);
-  }
-
   void numberedNames_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("prefix");

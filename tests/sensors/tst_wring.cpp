@@ -10,9 +10,10 @@
 namespace {
 
 using Reads = std::vector<std::optional<std::uint64_t>>;
+using TjMax = std::vector<unsigned int>;
 
 // A thermal status value whose digital readout is `readout`, other bits as given.
-std::uint64_t thermStatus(unsigned readout, std::uint64_t otherBits = 0) {
+std::uint64_t thermStatus(unsigned readout, std::uint64_t otherBits = WRingDriver::kReadingValid) {
   return otherBits | (std::uint64_t(readout & 0x7F) << 16);
 }
 
@@ -46,6 +47,7 @@ exit 0
 }  // namespace
 
 Q_DECLARE_METATYPE(Reads)
+Q_DECLARE_METATYPE(TjMax)
 
 class TestWRing : public QObject {
   Q_OBJECT
@@ -130,24 +132,62 @@ class TestWRing : public QObject {
 
   void averageTemperature_data() {
     QTest::addColumn<Reads>("reads");
+    QTest::addColumn<TjMax>("tjMax");
     QTest::addColumn<uint>("celsius");
     QTest::newRow("four processors")
-        << Reads{thermStatus(40), thermStatus(42), thermStatus(44), thermStatus(46)} << 57u;
+        << Reads{thermStatus(40), thermStatus(42), thermStatus(44), thermStatus(46)} << TjMax{}
+        << 57u;
     QTest::newRow("two of four failed")
-        << Reads{thermStatus(40), std::nullopt, thermStatus(40), std::nullopt} << 30u;
-    QTest::newRow("integer division") << Reads{thermStatus(40), thermStatus(41)} << 59u;
-    QTest::newRow("all failed") << Reads{std::nullopt, std::nullopt} << 0u;
-    QTest::newRow("no processors") << Reads{} << 0u;
+        << Reads{thermStatus(40), std::nullopt, thermStatus(40), std::nullopt} << TjMax{} << 30u;
+    QTest::newRow("integer division") << Reads{thermStatus(40), thermStatus(41)} << TjMax{} << 59u;
+    QTest::newRow("all failed") << Reads{std::nullopt, std::nullopt} << TjMax{} << 0u;
+    QTest::newRow("no processors") << Reads{} << TjMax{} << 0u;
+    QTest::newRow("valid bit clear: left out")
+        << Reads{thermStatus(40), thermStatus(90, 0)} << TjMax{} << 60u;
+    QTest::newRow("only invalid readings") << Reads{thermStatus(40, 0)} << TjMax{} << 0u;
+    QTest::newRow("each processor's TjMax")
+        << Reads{thermStatus(40), thermStatus(40)} << TjMax{90, 105} << 57u;
+    QTest::newRow("readout past a low TjMax") << Reads{thermStatus(95)} << TjMax{90} << 0u;
   }
   void averageTemperature() {
     QFETCH(Reads, reads);
+    QFETCH(TjMax, tjMax);
     QFETCH(uint, celsius);
-    QCOMPARE(WRingDriver::averageTemperature(reads), celsius);
+    QCOMPARE(WRingDriver::averageTemperature(reads, tjMax), celsius);
+  }
+
+  void tjMaxFromTemperatureTarget_data() {
+    QTest::addColumn<Reads>("target");  // one register value, or none
+    QTest::addColumn<uint>("tjMax");
+    QTest::newRow("unreadable") << Reads{std::nullopt} << 100u;
+    QTest::newRow("90") << Reads{0x005A0000ull} << 90u;
+    QTest::newRow("105 with offset bits") << Reads{0x0F690000ull | 0xFFFF} << 105u;
+    QTest::newRow("zero") << Reads{0ull} << 100u;
+    QTest::newRow("implausible 255") << Reads{0x00FF0000ull} << 100u;
+  }
+  void tjMaxFromTemperatureTarget() {
+    QFETCH(Reads, target);
+    QFETCH(uint, tjMax);
+    QCOMPARE(WRingDriver::tjMaxFromTemperatureTarget(target.front()), tjMax);
+  }
+
+  void temperatureTargetIsReadFromTheDevice() {
+    addProcessor(0, thermStatus(40));
+    addProcessor(1, thermStatus(40));
+    QFile target(dev_ + QStringLiteral("/cpu/1/msr"));
+    QVERIFY(target.open(QIODevice::ReadWrite));
+    const std::uint64_t tjMax90 = 90u << 16;
+    QVERIFY(target.seek(WRingDriver::kTemperatureTargetRegister));
+    QCOMPARE(target.write(reinterpret_cast<const char*>(&tjMax90), 8), qint64(8));
+    target.close();
+    WRingDriver driver;
+    QVERIFY(driver.InitializeWRing());
+    QCOMPARE(driver.readProcessorTemperature(), 55u);  // (60 + 50) / 2
   }
 
   void readsEveryProcessorDevice() {
     addProcessor(0, thermStatus(40));
-    addProcessor(1, thermStatus(42, 0x88000000'00000001ull));
+    addProcessor(1, thermStatus(42, 0x88000000'80000001ull));
     addProcessor(2, thermStatus(44));
     addProcessor(3, thermStatus(46));
     WRingDriver driver;
