@@ -167,6 +167,15 @@ Choice chooseGpuTemperature(std::string_view driver, const std::vector<std::stri
   return firstOf(std::move(order), std::move(reason));
 }
 
+Choice chooseBoardTemperature(const std::vector<std::string>& labels) {
+  std::vector<size_t> cpu =
+      labelled(labels, [](std::string_view l) { return containsNoCase(l, "cpu"); });
+  if (!cpu.empty()) return firstOf(std::move(cpu), "its processor reading");
+  std::vector<size_t> all(labels.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  return {Combine::Mean, std::move(all), "the mean of its readings"};
+}
+
 std::optional<float> combine(const Choice& choice,
                              const std::vector<std::optional<float>>& values) {
   float sum = 0.f;

@@ -44,6 +44,9 @@ struct Choice {
 // gives none). Per-core and per-chiplet inputs are left out of the CPU choice.
 Choice chooseCpuTemperature(std::string_view driver, const std::vector<std::string>& labels);
 Choice chooseGpuTemperature(std::string_view driver, const std::vector<std::string>& labels);
+// A board chip's temperature, the CPU figure of last resort: its processor input
+// ("CPU Temperature", "CPUTIN", "cpu@4c"...), else the mean of its inputs.
+Choice chooseBoardTemperature(const std::vector<std::string>& labels);
 
 // The figure of a choice from the chip's current readings (same indexes as the
 // labels). A reading whose integer part is 0 is an unconnected input, not a value.

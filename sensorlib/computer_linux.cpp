@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 
@@ -59,6 +60,21 @@ std::optional<std::string> readFile(const std::string& path, size_t limit = 256 
   return text;
 }
 
+// A sysfs attribute in one read: the kernel hands over the whole value (at most a
+// page) at once, and sensor values, labels and states are far shorter than this.
+std::optional<std::string> readSmall(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  char buffer[256];
+  ssize_t got;
+  do {
+    got = ::read(fd, buffer, sizeof buffer);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  if (got < 0) return std::nullopt;  // e.g. EIO from a chip that did not answer
+  return std::string(buffer, static_cast<size_t>(got));
+}
+
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 std::vector<std::string> listDirectory(const std::string& path) {
@@ -75,7 +91,7 @@ std::vector<std::string> listDirectory(const std::string& path) {
 }
 
 std::string readTrimmed(const std::string& path) {
-  const std::optional<std::string> text = readFile(path, 4096);
+  const std::optional<std::string> text = readSmall(path);
   return text ? std::string(sys::trim(*text)) : std::string();
 }
 
@@ -100,7 +116,7 @@ std::optional<float> readFileSensor(const FileSensor& file) {
     const std::optional<long long> fault = sys::parseInteger(readTrimmed(file.faultPath));
     if (fault && *fault != 0) return std::nullopt;
   }
-  const std::optional<std::string> text = readFile(file.path, 4096);
+  const std::optional<std::string> text = readSmall(file.path);
   if (!text) return std::nullopt;
   const std::optional<long long> raw = sys::parseInteger(*text);
   if (!raw) return std::nullopt;
@@ -170,15 +186,33 @@ class CpuLoadMeter {
   std::vector<Line> lines_;
 };
 
+// The query refreshes each item twice in a row; a second read would only repeat the
+// first, so an item reads its files once per walk (the computer counts the walks).
+class OncePerWalk {
+ public:
+  void follow(const std::uint64_t* walk) { walk_ = walk; }
+  bool due() {
+    if (!walk_) return true;
+    if (seen_ == *walk_) return false;
+    seen_ = *walk_;
+    return true;
+  }
+
+ private:
+  const std::uint64_t* walk_ = nullptr;
+  std::uint64_t seen_ = ~std::uint64_t(0);
+};
+
 // An item backed by sysfs files: a hwmon chip, the CPU (chip plus load meter), or the
 // mainboard (no files, the board chips as sub-items). A CPU or GPU chip shows one
 // temperature, chosen by the policy among its inputs; the other inputs are details.
-class SysfsHardware final : public IHardware {
+class SysfsHardware final : public IHardware, public OncePerWalk {
  public:
   SysfsHardware(HardwareType type, std::string name, std::string runtimeStatusPath)
       : type_(type), name_(std::move(name)), runtimeStatusPath_(std::move(runtimeStatusPath)) {}
 
   void update() override {
+    if (!due()) return;
     if (frozen_ || isSuspended(runtimeStatusPath_)) {
       clear();
       return;
@@ -266,7 +300,7 @@ class SysfsHardware final : public IHardware {
 };
 
 // An NVIDIA card bound to the proprietary driver, read through NVML while it is awake.
-class NvidiaGpu final : public IHardware {
+class NvidiaGpu final : public IHardware, public OncePerWalk {
  public:
   NvidiaGpu(nvml::Library& library, std::string slot, std::string name,
             std::string runtimeStatusPath)
@@ -281,6 +315,7 @@ class NvidiaGpu final : public IHardware {
   ~NvidiaGpu() override { library_.setAwake(this, false); }
 
   void update() override {
+    if (!due()) return;
     const bool awake = !isSuspended(runtimeStatusPath_);
     std::optional<nvml::Reading> reading;
     if (library_.setAwake(this, awake)) reading = library_.read(slot_);
@@ -411,6 +446,7 @@ class LinuxComputer final : public Computer {
   // resumes. A look at the directory listings every few seconds notices it; only
   // then is the model built again.
   void refresh() override {
+    ++walk_;
     if (!opened_) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastScan_ < kRescanInterval) return;
@@ -530,6 +566,7 @@ class LinuxComputer final : public Computer {
                                policy::chooseCpuTemperature(driver, inputs.temperatureLabels()));
           for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
           chip->setOrigin(origin);
+          chip->follow(&walk_);
           cpus_.push_back(std::move(chip));
           break;
         }
@@ -539,16 +576,21 @@ class LinuxComputer final : public Computer {
         case policy::ChipRole::Board: {
           auto chip =
               std::make_unique<SysfsHardware>(HardwareType::SuperIO, driver, runtimeStatus(dir));
-          for (const auto& temperature : inputs.temperatures)
-            chip->addFile(temperatureFile(dir, temperature));
+          policy::Choice temperature = policy::chooseBoardTemperature(inputs.temperatureLabels());
+          const std::string reason = std::string(chipClass.kind) +
+                                     ": the mean of its turning fans; temperature " +
+                                     temperature.reason;
+          if (!inputs.temperatures.empty())
+            addTemperatureChoice(*chip, dir, inputs, std::move(temperature));
           for (const auto& fan : inputs.fans) {
             if (policy::isBoardFan(fan.label))
               chip->addFile(fanFile(dir, fan));
             else
               chip->addInput(fanFile(dir, fan));
           }
-          chip->setChoice(std::string(chipClass.kind) + ": the mean of its turning fans");
+          chip->setChoice(reason);
           chip->setOrigin(origin);
+          chip->follow(&walk_);
           boardChips.emplace_back(chipClass.group, std::move(chip));
           break;
         }
@@ -575,9 +617,11 @@ class LinuxComputer final : public Computer {
       if (!meter->available()) meter.reset();
     }
     if (meter) {
-      if (cpus_.empty())
+      if (cpus_.empty()) {
         cpus_.push_back(std::make_unique<SysfsHardware>(HardwareType::CPU,
                                                         cpuName.empty() ? "CPU" : cpuName, ""));
+        cpus_.back()->follow(&walk_);
+      }
       cpus_.front()->setLoadMeter(std::move(meter));
     }
 
@@ -616,6 +660,7 @@ class LinuxComputer final : public Computer {
                          policy::chooseGpuTemperature(driver, inputs.temperatureLabels()));
     for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
     chip->setOrigin(origin);
+    chip->follow(&walk_);
     if (driver == "amdgpu") {
       FileSensor busy;
       busy.path = device + "/gpu_busy_percent";
@@ -642,9 +687,10 @@ class LinuxComputer final : public Computer {
       if (!uevent || sys::ueventValue(*uevent, "DRIVER") != "nvidia") continue;
       std::string pciSlot = sys::ueventValue(*uevent, "PCI_SLOT_NAME");
       if (pciSlot.empty()) pciSlot = slot;
-      gpus.push_back({std::make_unique<NvidiaGpu>(nvml_, pciSlot, gpuName(dir, "NVIDIA"),
-                                                  dir + "/power/runtime_status"),
-                      false});
+      auto card = std::make_unique<NvidiaGpu>(nvml_, pciSlot, gpuName(dir, "NVIDIA"),
+                                              dir + "/power/runtime_status");
+      card->follow(&walk_);
+      gpus.push_back({std::move(card), false});
     }
   }
 
@@ -664,6 +710,7 @@ class LinuxComputer final : public Computer {
        fanControllerEnabled_ = false;
   std::string signature_;
   std::chrono::steady_clock::time_point lastScan_;
+  std::uint64_t walk_ = 0;
   nvml::Library nvml_;
   std::unique_ptr<SysfsHardware> mainboard_;
   std::vector<std::unique_ptr<SysfsHardware>> cpus_, unused_;

@@ -10,10 +10,15 @@
 #include "cpuusage.h"
 #include "hardwareinforeader.h"
 #include "pelmora.h"
+#include "pelmoracore.h"
+#include "recording.h"
 
 namespace {
 const QString kMachine = QStringLiteral(STELVOX_SOURCE_DIR "/tests/fixtures/amd-desktop");
-}
+// The recording with the most readings (an nct6779 board, k10temp, amdgpu, drives).
+const QString kLargestRecording =
+    QStringLiteral(STELVOX_SOURCE_DIR "/tests/fixtures/machines/recordings/0013.txt");
+}  // namespace
 
 // One call of the export, as the sampler makes it (the singleton already open).
 static void BM_PlmGetHardwareInfo(benchmark::State& state) {
@@ -23,6 +28,27 @@ static void BM_PlmGetHardwareInfo(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PlmGetHardwareInfo)->Unit(benchmark::kMicrosecond);
+
+// One query over the sysfs tree of the largest real recording.
+static void BM_QueryLargestRecording(benchmark::State& state) {
+  QTemporaryDir root;
+  QFile text(kLargestRecording);
+  if (!text.open(QIODevice::ReadOnly) ||
+      !recording::writeTree(recording::parse(text.readAll()), root.path())) {
+    state.SkipWithError("the recording could not be turned into a tree");
+    return;
+  }
+  const QByteArray sys = qgetenv("HOST_SYS"), proc = qgetenv("HOST_PROC");
+  fixtures::useRoots(root.path());
+  pelmora::Pelmora library(pelmora::hw::createComputer());
+  qputenv("HOST_SYS", sys);
+  qputenv("HOST_PROC", proc);
+  for (auto _ : state) {
+    pelmora::HardwareDatas datas;
+    benchmark::DoNotOptimize(library.getHardwareInfo(datas));
+  }
+}
+BENCHMARK(BM_QueryLargestRecording)->Unit(benchmark::kMicrosecond);
 
 // One pass of the sampler: helper check, driver read, query, combination, signal.
 static void BM_SamplingPass(benchmark::State& state) {

@@ -28,11 +28,11 @@ struct Frame {
   int item = 0, unit = 0, alarm = 0, cpu = 0, cpuUsage = 0, gpu = 0, gpuUsage = 0, fan = 0;
 };
 
-// The recorded AMD desktop in Fahrenheit: Tctl 48.5 and Tccd1 43.75 average to 46 °C,
-// the amdgpu card's three sensors (52, 60, 58) to 56 °C, its load is 17 % and the board's
+// The recorded AMD desktop in Fahrenheit: Tctl 48.5 gives 48 °C (the chiplet is listed,
+// not counted), the amdgpu card's edge sensor 52 °C, its load is 17 % and the board's
 // two turning fans (1250, 880 rpm) average to 1065.
-constexpr int kCpuFahrenheit = 46 * 9 / 5 + 32;
-constexpr int kGpuFahrenheit = 56 * 9 / 5 + 32;
+constexpr int kCpuFahrenheit = 48 * 9 / 5 + 32;
+constexpr int kGpuFahrenheit = 52 * 9 / 5 + 32;
 constexpr int kGpuUsage = 17;
 constexpr int kFanRpm = 1065;
 

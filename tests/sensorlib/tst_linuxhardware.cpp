@@ -76,7 +76,7 @@ class TestLinuxHardware : public QObject {
                                  << Expected{true, "AMD Ryzen 7 5800X 8-Core Processor", 48.5f, 0,
                                              0}
                                  << Expected{true, "AMD GPU [1002:73BF]", 52.f, 17, 1100}
-                                 << Expected{true, "nct6798", 42, 0, 1065};
+                                 << Expected{true, "nct6798", 48, 0, 1065};
     QTest::newRow("intel-desktop")
         << "intel-desktop" << Expected{true, "Intel(R) Core(TM) i7-9700K CPU @ 3.60GHz", 52, 0, 0}
         << Expected{true, "NVIDIA GPU [10DE:1B81]", 41, 0, 1350}
@@ -171,8 +171,8 @@ class TestLinuxHardware : public QObject {
     QTest::newRow("broken chiplet") << "sys/class/hwmon/hwmon1/temp3_input" << QByteArray("x\n")
                                     << int(HWType::CPU) << 48.5f << 0.f;
     QTest::newRow("stalled fan counter")
-        << fan1 << QByteArray("65535\n") << int(HWType::Mainboard) << 42.f << 880.f;
-    QTest::newRow("negative fan") << fan1 << QByteArray("-1\n") << int(HWType::Mainboard) << 42.f
+        << fan1 << QByteArray("65535\n") << int(HWType::Mainboard) << 48.f << 880.f;
+    QTest::newRow("negative fan") << fan1 << QByteArray("-1\n") << int(HWType::Mainboard) << 48.f
                                   << 880.f;
     QTest::newRow("garbage busy percent")
         << "sys/class/hwmon/hwmon2/device/gpu_busy_percent" << QByteArray("1e3\n")

@@ -43,7 +43,7 @@ class TestPelmoraDump : public QObject {
                        "load=0.00 fan=0.00",
                        "  GPU: name=\"AMD GPU [1002:73BF]\" temperature=52.00 load=17.00 "
                        "fan=1100.00",
-                       "  Mainboard: name=\"nct6798\" temperature=42.00 load=0.00 fan=1065.00"};
+                       "  Mainboard: name=\"nct6798\" temperature=48.00 load=0.00 fan=1065.00"};
     QTest::newRow("intel-desktop")
         << "intel-desktop"
         << QStringList{head,
@@ -130,7 +130,7 @@ class TestPelmoraDump : public QObject {
           "present, else Tctl)",
           "GPU temperature: 52.000 C from AMD GPU [1002:73BF]: edge (the edge reading)",
           "fan: 1065.000 rpm from nct6798: fan1, fan2 (super-I/O chip: the mean of its turning "
-          "fans)"})
+          "fans; temperature its processor reading)"})
       QVERIFY2(output.contains(line), line);
   }
 

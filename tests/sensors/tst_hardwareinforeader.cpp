@@ -8,6 +8,7 @@
 #include "../sensorlib/fixturetree.h"
 #include "cpuusage.h"
 #include "hardwareinforeader.h"
+#include "wring.h"
 
 Q_DECLARE_METATYPE(COMMON::HardwareInfo)
 
@@ -37,7 +38,7 @@ class TestHardwareInfoReader : public QObject {
   // The thermal status register of processor 0 with `readout` degrees below the maximum.
   bool writeMsr(int readout) {
     QByteArray content(0x19C + 8, '\0');
-    const quint32 low = quint32(readout) << 16;
+    const quint32 low = quint32(readout) << 16 | quint32(WRingDriver::kReadingValid);
     for (int i = 0; i < 4; ++i) content[0x19C + i] = char((low >> (8 * i)) & 0xff);
     return fixtures::writeFile(root_.path() + "/dev/cpu/0/msr", content);
   }
@@ -58,8 +59,8 @@ class TestHardwareInfoReader : public QObject {
   }
 
   void firstPassCombinesTheLibraryEntries() {
-    // CPU 46.125 from k10temp; no CPU fan, so the board's 1065; amdgpu 56.7 at 17 %.
-    QCOMPARE(pass(), QString("46 -- 56 17 1065"));
+    // CPU 48.5 from k10temp's Tctl; no CPU fan, so the board's 1065; amdgpu edge 52 at 17 %.
+    QCOMPARE(pass(), QString("48 -- 52 17 1065"));
   }
 
   void cpuTemperatureSlewsTowardANewReading() {
@@ -67,8 +68,8 @@ class TestHardwareInfoReader : public QObject {
     QVERIFY(fixtures::writeFile(hwmon("hwmon1/temp3_input"), "50000\n"));
     QStringList seen;
     for (int i = 0; i < 4; ++i) seen << pass().section(' ', 0, 0);
-    // 46.605, 47.085, 47.565, 48.045
-    QCOMPARE(seen, QStringList({"46", "47", "47", "48"}));
+    // 48.98, 49.46, 49.94, 50
+    QCOMPARE(seen, QStringList({"48", "49", "49", "50"}));
   }
 
   void driverTemperatureWinsWhileTheLibraryStateAdvances() {
@@ -76,7 +77,7 @@ class TestHardwareInfoReader : public QObject {
     QCOMPARE(pass().section(' ', 0, 0), QString("60"));
     QCOMPARE(pass().section(' ', 0, 0), QString("60"));
     QVERIFY(fixtures::writeFile(root_.path() + "/dev/cpu/0/msr", ""));
-    QCOMPARE(pass().section(' ', 0, 0), QString("49"));  // 48.525, 49.005, then 49.485
+    QCOMPARE(pass().section(' ', 0, 0), QString("50"));  // the limiter reached 50 meanwhile
   }
 
   void cpuUsageFromTheHelperWhenTheLibraryHasNone() {
@@ -121,7 +122,7 @@ class TestHardwareInfoReader : public QObject {
     QCOMPARE(sample.section(' ', 2), QString("-- -- --"));
     QVERIFY(fixtures::writeFile(hwmon("hwmon2/device/power/runtime_status"), "active\n"));
     QVERIFY(fixtures::writeFile(hwmon("hwmon3/fan2_input"), "880\n"));
-    QCOMPARE(pass().section(' ', 2), QString("56 17 880"));
+    QCOMPARE(pass().section(' ', 2), QString("52 17 880"));
   }
 
   void startRunsAPassAtOnceThenOnTheTimer() {
