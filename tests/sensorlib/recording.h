@@ -46,7 +46,10 @@ inline Kind kindOfName(const QString& label) {
 // "Adapter: ...", then "<label>:  <value> <unit>  (limits)" lines; indented lines
 // continue the limits and lines without a number (alarms, beep) carry no reading.
 inline QList<Chip> parse(const QByteArray& text) {
-  static const QRegularExpression chipLine("^(.+)-([a-z0-9]+)-([0-9a-fA-F]+)$");
+  // "nct6798-isa-0290", "spd5118-i2c-0-51", "nzxt_kraken3-hid-3-7": driver names hold
+  // no '-', the bus is one of a few words and the address may have two parts.
+  static const QRegularExpression chipLine(
+      "^([^-]+)-(isa|pci|i2c|spi|virtual|acpi|hid|mdio|scsi|platform|sdio|of|[a-z0-9]+)-(.+)$");
   static const QRegularExpression readingLine("^([^:]+):\\s+(.*)$");
   static const QRegularExpression valueText("^([+-]?\\d+(?:\\.\\d+)?)\\s*(°C|C|RPM|mV|V)\\b");
   static const QRegularExpression limitUnit("\\(\\w+\\s*=\\s*[+-]?[\\d.]+\\s*(°C|C|RPM|mV|V)\\b");

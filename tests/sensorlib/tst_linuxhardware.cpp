@@ -224,9 +224,12 @@ class TestLinuxHardware : public QObject {
     QVERIFY(fixtures::writeFile(card + "/name", "radeon\n"));
     QVERIFY(fixtures::writeFile(card + "/temp1_input", "45000\n"));
     QVERIFY(fixtures::writeFile(card + "/device/uevent", "PCI_SLOT_NAME=0000:0a:00.0\n"));
+    // A chip without a name file is listed under its folder's name.
+    QVERIFY(fixtures::writeFile(dir.path() + "/sys/class/hwmon/hwmon8/temp1_input", "30000\n"));
     QVERIFY(QDir(dir.path() + "/sys/class/hwmon/hwmon2").removeRecursively());
     QVERIFY(QDir(dir.path() + "/sys/class/hwmon/hwmon3").removeRecursively());
     QTRY_VERIFY_WITH_TIMEOUT(computer.query().count(HWType::GPU) == 1, 15000);
+    QCOMPARE(computer.pelmora->computer().unusedHardware().back()->name(), std::string("hwmon8"));
     const HardwareDatas datas = computer.query();
     QCOMPARE(datas.at(HWType::GPU).temperature, 45.f);
     QCOMPARE(datas.count(HWType::Mainboard), size_t(0));
