@@ -33,6 +33,7 @@ inline const QString kKeyDisplayFanRpm = QStringLiteral("display fan rpm");
 inline const QString kKeyTemperatureAlarm = QStringLiteral("temperature alarm");
 inline const QString kKeyUsageRateAlarm = QStringLiteral("usage rate alarm");
 inline const QString kKeyFanRpmAlarm = QStringLiteral("fan rpm alarm");
+inline const QString kKeyAlarmNotifications = QStringLiteral("alarm notifications");
 inline const QString kKeyNextUpgradeTime = QStringLiteral("next upgrade time");
 inline const QString kKeyUpgradeVersion = QStringLiteral("upgrade version");
 
@@ -45,6 +46,7 @@ constexpr int kDefaultDisplayItem = 1;
 constexpr int kDefaultTemperatureAlarm = 90;
 constexpr int kDefaultUsageRateAlarm = 95;
 constexpr int kDefaultFanRpmAlarm = 300;
+constexpr int kDefaultAlarmNotifications = 1;
 constexpr qint64 kNoUpgradeTime = 998;
 
 // Values of the "language" setting.

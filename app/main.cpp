@@ -70,6 +70,7 @@ int main(int argc, char* argv[]) {
     MainWindow window;
     app.setMainWindow(&window);
     window.hide();
+    window.ensureReachable();
 
     // The window has loaded hidapi, udev, the sensor library and maybe NVML; any of
     // them may have put its own fatal-signal handlers in place of ours.

@@ -35,6 +35,56 @@ void writeSetting(const QString& key, const QVariant& value) {
   (*store).sync();
 }
 
+namespace {
+struct Range {
+  const QString& key;
+  int minimum, maximum, fallback;
+};
+
+const Range* rangeOf(const QString& key) {
+  // Each range spans every value a display or a user could sensibly want; the stored
+  // values of earlier versions (defaults) lie inside.
+  static const Range kRanges[] = {
+      {kKeyTemperatureUnit, 0, 1, kDefaultTemperatureUnit},
+      {kKeyChangeInterval, 1000, 60000, kDefaultChangeInterval},
+      {kKeyDisplayCpuTemperature, 0, 1, kDefaultDisplayItem},
+      {kKeyDisplayGpuTemperature, 0, 1, kDefaultDisplayItem},
+      {kKeyDisplayFanRpm, 0, 1, kDefaultDisplayItem},
+      {kKeyTemperatureAlarm, 30, 120, kDefaultTemperatureAlarm},
+      {kKeyUsageRateAlarm, 1, 100, kDefaultUsageRateAlarm},
+      {kKeyFanRpmAlarm, 0, 10000, kDefaultFanRpmAlarm},
+      {kKeyAlarmNotifications, 0, 1, kDefaultAlarmNotifications},
+  };
+  for (const Range& range : kRanges)
+    if (range.key == key) return &range;
+  return nullptr;
+}
+}  // namespace
+
+const QStringList& rangedSettingKeys() {
+  static const QStringList kKeys = {
+      kKeyTemperatureUnit,       kKeyChangeInterval,   kKeyDisplayCpuTemperature,
+      kKeyDisplayGpuTemperature, kKeyDisplayFanRpm,    kKeyTemperatureAlarm,
+      kKeyUsageRateAlarm,        kKeyFanRpmAlarm,      kKeyAlarmNotifications};
+  return kKeys;
+}
+
+int clampSetting(const QString& key, int value) {
+  const Range* range = rangeOf(key);
+  if (!range) return value;
+  // A display item is on for any value but 0, as it always was.
+  if (range->maximum == 1 && key != kKeyTemperatureUnit) return value != 0 ? 1 : 0;
+  return qBound(range->minimum, value, range->maximum);
+}
+
+int readIntSetting(const QString& key) {
+  const Range* range = rangeOf(key);
+  const int fallback = range ? range->fallback : 0;
+  bool ok = false;
+  const int value = readSetting(key, fallback).toString().trimmed().toInt(&ok, 10);
+  return clampSetting(key, ok ? value : fallback);
+}
+
 QString translationFile(int language) {
   switch (language) {
     case TraditionalChinese:

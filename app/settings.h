@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 namespace COMMON {
@@ -11,6 +12,16 @@ namespace COMMON {
 QVariant readSetting(const QString& key, const QVariant& defaultValue);
 // Failures (unwritable file or folder) are lost silently.
 void writeSetting(const QString& key, const QVariant& value);
+
+// The settings that are whole numbers with a range: those the user sets in the
+// settings dialog and that act at once. Each is announced under its key when it
+// changes.
+const QStringList& rangedSettingKeys();
+// `value` brought into the key's range (unknown keys pass unchanged).
+int clampSetting(const QString& key, int value);
+// A ranged setting as stored: its default where the stored text is no number, the
+// nearest bound where it is out of range.
+int readIntSetting(const QString& key);
 
 // The translation catalogue resource for a "language" value.
 QString translationFile(int language);

@@ -12,10 +12,6 @@ namespace {
 QMutex g_instanceMutex;
 QAtomicPointer<CircularDisplayTimer> g_created;
 
-int intSetting(const QString& key, int defaultValue) {
-  return COMMON::readSetting(key, defaultValue).toString().toInt(nullptr, 10);
-}
-
 // A zero or negative period would turn the timer into a busy loop; such a value can
 // only come from a damaged settings file, so the default stands in for it.
 int usableInterval(int nInterval) {
@@ -39,13 +35,13 @@ QSharedPointer<CircularDisplayTimer>& CircularDisplayTimer::instance() {
 CircularDisplayTimer::CircularDisplayTimer()
     : timer_(new QTimer(this)),
       interval_(
-          usableInterval(intSetting(COMMON::kKeyChangeInterval, COMMON::kDefaultChangeInterval))) {
+          usableInterval(COMMON::readIntSetting(COMMON::kKeyChangeInterval))) {
   int mask = 0;
-  if (intSetting(COMMON::kKeyDisplayCpuTemperature, COMMON::kDefaultDisplayItem) != 0)
+  if (COMMON::readIntSetting(COMMON::kKeyDisplayCpuTemperature) != 0)
     mask |= DisplayItem::CPU_TEMPERATURE;
-  if (intSetting(COMMON::kKeyDisplayGpuTemperature, COMMON::kDefaultDisplayItem) != 0)
+  if (COMMON::readIntSetting(COMMON::kKeyDisplayGpuTemperature) != 0)
     mask |= DisplayItem::GPU_TEMPERATURE;
-  if (intSetting(COMMON::kKeyDisplayFanRpm, COMMON::kDefaultDisplayItem) != 0)
+  if (COMMON::readIntSetting(COMMON::kKeyDisplayFanRpm) != 0)
     mask |= DisplayItem::FAN_RPM;
   itemMask_.storeRelease(mask);
   connect(timer_, &QTimer::timeout, this, &CircularDisplayTimer::onChangeData);

@@ -17,10 +17,6 @@ const char* const kSendSource = "SendHIDDataThread::sendDataToHIDDevice";
 // device never answers.
 constexpr int kReplySliceMs = 50;
 
-int intSetting(const QString& key, int defaultValue) {
-  return COMMON::readSetting(key, defaultValue).toString().toInt(nullptr, 10);
-}
-
 QString errorText(hid_device* handle) {
   const wchar_t* text = hid_error(handle);
   return text ? QString::fromWCharArray(text) : QString();
@@ -30,12 +26,12 @@ QString errorText(hid_device* handle) {
 
 SendHIDDataThread::SendHIDDataThread(QObject* parent)
     : QThread(parent),
-      temperatureUnit_(intSetting(COMMON::kKeyTemperatureUnit, COMMON::kDefaultTemperatureUnit)) {
+      temperatureUnit_(COMMON::readIntSetting(COMMON::kKeyTemperatureUnit)) {
   thresholds_.temperatureAlarm =
-      intSetting(COMMON::kKeyTemperatureAlarm, COMMON::kDefaultTemperatureAlarm);
+      COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
   thresholds_.usageRateAlarm =
-      intSetting(COMMON::kKeyUsageRateAlarm, COMMON::kDefaultUsageRateAlarm);
-  thresholds_.fanRpmAlarm = intSetting(COMMON::kKeyFanRpmAlarm, COMMON::kDefaultFanRpmAlarm);
+      COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+  thresholds_.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
   // Before the worker exists, so that hidapi is never set up by two threads at once.
   hid_init();
 }
@@ -64,7 +60,7 @@ void SendHIDDataThread::onSetHardwareData(COMMON::HardwareInfo hardwareInfo) {
 
 void SendHIDDataThread::onSettingValueChanged(QString strSettingName, QString strSettingValue) {
   QMutexLocker lock(&mutex_);
-  const int value = strSettingValue.toInt(nullptr, 10);
+  const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt(nullptr, 10));
   if (strSettingName == COMMON::kKeyTemperatureUnit)
     temperatureUnit_ = value;
   else if (strSettingName == COMMON::kKeyTemperatureAlarm)

@@ -3,50 +3,20 @@
 #include <QCoreApplication>
 #include <QTranslator>
 
-#include <atomic>
-
 #include "constants.h"
 #include "messageboxshow.h"
 #include "settings.h"
 #include "ui_settingdlg.h"
 
 namespace {
-// The handlers of the settings that have no widget yet are bound by name like the
-// others, so they work the moment the form gains their widgets. Until then Qt's binder
-// would warn about each of them at every start; only those warnings are dropped.
-std::atomic<QtMessageHandler> g_previousMessageHandler{nullptr};
-
-void dropUnboundHandlerWarnings(QtMsgType type, const QMessageLogContext& context,
-                                const QString& message) {
-  static const char* const kUnbound[] = {
-      "on_spinBox_changeInterval_valueChanged",  "on_spinBox_temp_alarm_valueChanged",
-      "on_spinBox_usageRate_alarm_valueChanged", "on_spinBox_fanRpm_alarm_valueChanged",
-      "on_checkBox_displayCPUTemp_stateChanged", "on_checkBox_displayGPUTemp_stateChanged",
-      "on_checkBox_displayFanSpeed_stateChanged"};
-  if (type == QtWarningMsg &&
-      message.startsWith(QLatin1String("QMetaObject::connectSlotsByName: No matching signal"))) {
-    for (const char* name : kUnbound) {
-      if (message.contains(QLatin1String(name))) return;
-    }
-  }
-  // A message from another thread in the instant before the previous handler is known
-  // has nowhere to go.
-  if (QtMessageHandler previous = g_previousMessageHandler.load()) {
-    previous(type, context, message);
-  }
-}
-
 // A stored index outside the box's items shows nothing selected rather than a wrong one.
 void selectStoredIndex(QComboBox* box, int index) {
   box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
 }
 }  // namespace
 
-CSettingDlg::CSettingDlg(QWidget* parent)
-    : QDialog(parent), ui(new Ui::SettingDlg), m_pParent(parent) {
-  g_previousMessageHandler = qInstallMessageHandler(dropUnboundHandlerWarnings);
+CSettingDlg::CSettingDlg(QWidget* parent) : QDialog(parent), ui(new Ui::SettingDlg) {
   ui->setupUi(this);
-  qInstallMessageHandler(g_previousMessageHandler.exchange(nullptr));
   setMinimumSize(400, 200);
   setAttribute(Qt::WA_QuitOnClose, false);
   setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
@@ -62,11 +32,51 @@ CSettingDlg::CSettingDlg(QWidget* parent)
   selectStoredIndex(
       ui->cmb_temperature_unit,
       COMMON::readSetting(COMMON::kKeyTemperatureUnit, COMMON::kDefaultTemperatureUnit).toInt());
+
+  // Values out of range (a hand edit) show clamped; they are stored only when changed.
+  for (const QString& key : COMMON::rangedSettingKeys())
+    if (key != COMMON::kKeyTemperatureUnit) showSetting(key, COMMON::readIntSetting(key));
+}
+
+void CSettingDlg::showSetting(const QString& key, int value) {
+  auto check = [value](QCheckBox* box) {
+    const QSignalBlocker blocker(box);
+    box->setChecked(value != 0);
+  };
+  auto spin = [](QSpinBox* box, int shown) {
+    const QSignalBlocker blocker(box);
+    box->setValue(shown);
+  };
+  if (key == COMMON::kKeyTemperatureUnit) {
+    const QSignalBlocker blocker(ui->cmb_temperature_unit);
+    selectStoredIndex(ui->cmb_temperature_unit, value);
+  } else if (key == COMMON::kKeyChangeInterval) {
+    spin(ui->spinBox_changeInterval, (value + 500) / 1000);
+  } else if (key == COMMON::kKeyTemperatureAlarm) {
+    spin(ui->spinBox_temp_alarm, value);
+  } else if (key == COMMON::kKeyUsageRateAlarm) {
+    spin(ui->spinBox_usageRate_alarm, value);
+  } else if (key == COMMON::kKeyFanRpmAlarm) {
+    spin(ui->spinBox_fanRpm_alarm, value);
+  } else if (key == COMMON::kKeyDisplayCpuTemperature) {
+    check(ui->checkBox_displayCPUTemp);
+  } else if (key == COMMON::kKeyDisplayGpuTemperature) {
+    check(ui->checkBox_displayGPUTemp);
+  } else if (key == COMMON::kKeyDisplayFanRpm) {
+    check(ui->checkBox_displayFanSpeed);
+  } else if (key == COMMON::kKeyAlarmNotifications) {
+    check(ui->checkBox_alarmNotify);
+  }
+}
+
+void CSettingDlg::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
+  showSetting(strSettingName, strSettingValue.toInt());
 }
 
 CSettingDlg::~CSettingDlg() { delete ui; }
 
 void CSettingDlg::storeAndAnnounce(const QString& key, int value) {
+  value = COMMON::clampSetting(key, value);
   COMMON::writeSetting(key, QVariant(value));
   emit settingInfoChanged(key, QString::number(value, 10));
 }
@@ -102,7 +112,7 @@ void CSettingDlg::on_cmb_temperature_unit_activated(int index) {
 }
 
 void CSettingDlg::on_spinBox_changeInterval_valueChanged(int nInterval) {
-  storeAndAnnounce(COMMON::kKeyChangeInterval, nInterval);
+  storeAndAnnounce(COMMON::kKeyChangeInterval, nInterval * 1000);
 }
 
 void CSettingDlg::on_spinBox_temp_alarm_valueChanged(int nTemperatureAlarm) {
@@ -127,6 +137,10 @@ void CSettingDlg::on_checkBox_displayGPUTemp_stateChanged(int nValue) {
 
 void CSettingDlg::on_checkBox_displayFanSpeed_stateChanged(int nValue) {
   storeAndAnnounce(COMMON::kKeyDisplayFanRpm, nValue);
+}
+
+void CSettingDlg::on_checkBox_alarmNotify_stateChanged(int nValue) {
+  storeAndAnnounce(COMMON::kKeyAlarmNotifications, nValue);
 }
 
 void CSettingDlg::on_btn_ok_clicked(bool checked) {

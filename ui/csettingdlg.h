@@ -1,5 +1,7 @@
-// Language, start with the desktop session, and temperature unit. Each choice is stored
-// the moment it is made; the unit change is announced through settingInfoChanged.
+// Language, start with the desktop session, temperature unit, the display rotation
+// (period and items) and the alarms (thresholds, desktop notifications). Each choice is
+// stored the moment it is made; those that act at once are announced through
+// settingInfoChanged.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +20,11 @@ class CSettingDlg : public QDialog {
   explicit CSettingDlg(QWidget* parent);
   ~CSettingDlg() override;
 
+ public slots:
+  // Shows a value changed elsewhere (a hand edit of the settings file) without
+  // storing or announcing it again.
+  void onSettingInfoChanged(QString strSettingName, QString strSettingValue);
+
  signals:
   void settingInfoChanged(QString strSettingName, QString strSettingValue);
 
@@ -25,8 +32,7 @@ class CSettingDlg : public QDialog {
   void on_cmb_language_activated(int index);
   void on_cmb_start_up_activated(int index);
   void on_cmb_temperature_unit_activated(int index);
-  // The form offers no widgets for these yet; the handlers keep the store and the
-  // announcement consistent for when it does.
+  // The rotation period is shown in seconds and stored in milliseconds.
   void on_spinBox_changeInterval_valueChanged(int nInterval);
   void on_spinBox_temp_alarm_valueChanged(int nTemperatureAlarm);
   void on_spinBox_usageRate_alarm_valueChanged(int nUsageRateAlarm);
@@ -34,11 +40,13 @@ class CSettingDlg : public QDialog {
   void on_checkBox_displayCPUTemp_stateChanged(int nValue);
   void on_checkBox_displayGPUTemp_stateChanged(int nValue);
   void on_checkBox_displayFanSpeed_stateChanged(int nValue);
+  void on_checkBox_alarmNotify_stateChanged(int nValue);
   void on_btn_ok_clicked(bool checked);
 
  private:
   void storeAndAnnounce(const QString& key, int value);
+  // Puts a ranged setting's value into its widget, signals blocked.
+  void showSetting(const QString& key, int value);
 
   Ui::SettingDlg* ui;
-  QWidget* m_pParent;
 };

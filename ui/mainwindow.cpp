@@ -5,9 +5,11 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QTableWidgetItem>
+#include <QTimer>
 
 #include <utility>
 
+#include "alarmnotifier.h"
 #include "caboutdlg.h"
 #include "circulardisplaytimer.h"
 #include "constants.h"
@@ -18,6 +20,7 @@
 #include "rslogger.h"
 #include "sendhiddatathread.h"
 #include "settings.h"
+#include "settingswatcher.h"
 #include "ui_mainwindow.h"
 #include "uiresources.h"
 
@@ -28,6 +31,8 @@ MainWindow::UpgradeDialogFactory& upgradeDialogFactory() {
 }
 
 const QString kStyleSheetPath = QStringLiteral(":/Resource/QssConfig/Application.qss");
+// How often a desktop that started without a notification area is asked again.
+constexpr int kTrayWaitMs = 5000;
 }  // namespace
 
 void MainWindow::setUpgradeDialogFactory(UpgradeDialogFactory factory) {
@@ -66,9 +71,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
   connect(&m_trayIconMenu, &TrayIconMenu::sigAbout, this, &MainWindow::onAbout);
   connect(&m_trayIconMenu, &TrayIconMenu::sigClose, this, &MainWindow::onQuitApplication);
 
+  m_pAlarmNotifier = new AlarmNotifier(m_pTrayIcon, this);
+
   HardwareInfoReader* reader = HardwareInfoReader::instance().data();
   connect(reader, &HardwareInfoReader::signalsGetHardwareInfo, this,
           &MainWindow::onReadHardwareInfo);
+  connect(reader, &HardwareInfoReader::signalsGetHardwareInfo, m_pAlarmNotifier,
+          &AlarmNotifier::onReadHardwareInfo);
   reader->start(1500);
 
   CircularDisplayTimer::instance()->start();
@@ -99,6 +108,42 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
   m_pSettingDlg = new CSettingDlg(this);
   connectSettingDialog(m_pSettingDlg);
+
+  // A hand edit of the settings file reaches the same receivers as a dialog change.
+  m_pSettingsWatcher = new SettingsWatcher(this);
+  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, this,
+          &MainWindow::onSettingInfoChanged);
+  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, m_pSendHIDDataThread,
+          &SendHIDDataThread::onSettingValueChanged);
+  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, m_pAlarmNotifier,
+          &AlarmNotifier::onSettingInfoChanged);
+  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, m_pSettingDlg,
+          &CSettingDlg::onSettingInfoChanged);
+  connect(m_pSettingDlg, &CSettingDlg::settingInfoChanged, m_pSettingsWatcher,
+          &SettingsWatcher::noteAnnounced);
+}
+
+void MainWindow::ensureReachable() {
+  if (systemTrayAvailable()) return;
+  RSLogger::instance()->writeLog(
+      RSLogger::LevelInfo,
+      QStringLiteral("The desktop has no notification area: the main window stays open."),
+      "MainWindow::ensureReachable");
+  showNormal();
+  if (m_pTrayWait) return;
+  m_pTrayWait = new QTimer(this);
+  connect(m_pTrayWait, &QTimer::timeout, this, [this]() {
+    if (!systemTrayAvailable()) return;
+    m_pTrayWait->stop();
+    // Shown again, so that the icon docks into the area that has just appeared.
+    m_pTrayIcon->hide();
+    m_pTrayIcon->show();
+    RSLogger::instance()->writeLog(RSLogger::LevelInfo,
+                                   QStringLiteral("A notification area appeared: the tray icon "
+                                                  "is shown."),
+                                   "MainWindow::ensureReachable");
+  });
+  m_pTrayWait->start(kTrayWaitMs);
 }
 
 MainWindow::~MainWindow() {
@@ -124,6 +169,29 @@ void MainWindow::connectSettingDialog(CSettingDlg* dialog) {
   connect(dialog, &CSettingDlg::settingInfoChanged, this, &MainWindow::onSettingInfoChanged);
   connect(dialog, &CSettingDlg::settingInfoChanged, m_pSendHIDDataThread,
           &SendHIDDataThread::onSettingValueChanged);
+  connect(dialog, &CSettingDlg::settingInfoChanged, m_pAlarmNotifier,
+          &AlarmNotifier::onSettingInfoChanged);
+}
+
+// The fixed title, then the five values in the chosen unit, so that a glance at the
+// notification area tells them.
+void MainWindow::updateToolTip() {
+  if (m_lastSample.strCPUTemperature.isEmpty()) return;  // no sample yet
+  auto temperature = [this](const QString& text) {
+    bool ok = false;
+    const int celsius = text.toInt(&ok);
+    if (!ok) return text;
+    return m_nTemperatureUnit != 0 ? QString::number(celsiusToFahrenheit(celsius)) + QStringLiteral("℉")
+                                   : text + QStringLiteral("℃");
+  };
+  const QStringList lines = {
+      tr("设备检测软件 - 监测中"),
+      tr("CPU温度") + QStringLiteral(": ") + temperature(m_lastSample.strCPUTemperature),
+      tr("CPU使用率") + QStringLiteral(": ") + m_lastSample.strCPUUsageRate + QStringLiteral("%"),
+      tr("GPU温度") + QStringLiteral(": ") + temperature(m_lastSample.strGPUTemperature),
+      tr("GPU使用率") + QStringLiteral(": ") + m_lastSample.strGPUUsageRate + QStringLiteral("%"),
+      tr("风扇转速") + QStringLiteral(": ") + m_lastSample.strFanRpm + tr("RPM")};
+  m_pTrayIcon->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 int MainWindow::celsiusToFahrenheit(int celsius) { return celsius * 9 / 5 + 32; }
@@ -156,6 +224,8 @@ void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
   ui->lineEdit_CPUUsageRate->setText(hardwareInfo.strCPUUsageRate + QStringLiteral("%"));
   ui->lineEdit_GPUUsageRate->setText(hardwareInfo.strGPUUsageRate + QStringLiteral("%"));
   ui->lineEdit_FanRpm->setText(hardwareInfo.strFanRpm + tr("RPM"));
+  m_lastSample = hardwareInfo;
+  updateToolTip();
 }
 
 void MainWindow::onQuitApplication() {
@@ -202,7 +272,7 @@ void MainWindow::onSetting() {
 }
 
 void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
-  const int value = strSettingValue.toInt(nullptr, 10);
+  const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt(nullptr, 10));
   const auto rotation = CircularDisplayTimer::instance();
   const auto toggle = [&rotation, value](quint8 item) {
     if (value == 0) {
@@ -215,6 +285,7 @@ void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSetting
     rotation->setInterval(value);
   } else if (strSettingName == COMMON::kKeyTemperatureUnit) {
     m_nTemperatureUnit = value;
+    updateToolTip();
   } else if (strSettingName == COMMON::kKeyDisplayCpuTemperature) {
     toggle(HIDReport::CPU_TEMPERATURE);
   } else if (strSettingName == COMMON::kKeyDisplayGpuTemperature) {

@@ -15,8 +15,11 @@
 #include "trayiconmenu.h"
 #include "upgradedialoginterface.h"
 
+class AlarmNotifier;
 class CAboutDlg;
 class CSettingDlg;
+class QTimer;
+class SettingsWatcher;
 class HIDHotplugMonitor;
 class SendHIDDataThread;
 
@@ -41,6 +44,11 @@ class MainWindow : public QMainWindow {
   // sending thread a copy of the table and refills the table view and the tray list.
   void refreshDeviceList();
   void showDeviceTable();
+
+  // Where the desktop has no notification area, the window shows at once (and one log
+  // line says why), since nothing else would lead to the program; the tray icon
+  // appears when an area does. The entry point calls it after hiding the window.
+  void ensureReachable();
 
   // c * 9 / 5 + 32 in integers, truncating toward zero.
   static int celsiusToFahrenheit(int celsius);
@@ -68,6 +76,7 @@ class MainWindow : public QMainWindow {
   void onHotplugRemoved(const QString& path);
   void loadAppStyleSheet();
   void connectSettingDialog(CSettingDlg* dialog);
+  void updateToolTip();
 
   Ui::MainWindow* ui;
   CSettingDlg* m_pSettingDlg = nullptr;
@@ -84,4 +93,8 @@ class MainWindow : public QMainWindow {
   SendHIDDataThread* m_pSendHIDDataThread = nullptr;
   HIDDevicesManager m_hidDevicesManager;
   HIDHotplugMonitor* m_pHotplugMonitor = nullptr;
+  AlarmNotifier* m_pAlarmNotifier = nullptr;
+  SettingsWatcher* m_pSettingsWatcher = nullptr;
+  QTimer* m_pTrayWait = nullptr;
+  COMMON::HardwareInfo m_lastSample;
 };

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -249,9 +250,8 @@ void TestMainWindow::settingsAreRouted() {
   window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
   QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("113℉"));
 
-  QVERIFY(QMetaObject::invokeMethod(dialog, "on_spinBox_changeInterval_valueChanged",
-                                    Q_ARG(int, 3500)));
-  QCOMPARE(rotation->interval(), 3500);
+  dialog->findChild<QSpinBox*>("spinBox_changeInterval")->setValue(4);  // seconds
+  QCOMPARE(rotation->interval(), 4000);
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayFanSpeed_stateChanged", Q_ARG(int, 0)));
   QCOMPARE(rotation->itemMask() & HIDReport::FAN_RPM, 0);

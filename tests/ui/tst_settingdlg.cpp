@@ -1,9 +1,11 @@
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,8 +29,9 @@ class TestSettingDlg : public QObject {
   void languageChangeConfirmedEndsTheLoop_data();
   void languageChangeConfirmedEndsTheLoop();
   void languageChangeCancelledRestoresTheBox();
-  void handlersWithoutWidgets_data();
-  void handlersWithoutWidgets();
+  void widgetsStoreAndAnnounce_data();
+  void widgetsStoreAndAnnounce();
+  void storedValuesShowClamped();
   void okOnlyHides();
   void closingDoesNotEndTheProgram();
 
@@ -69,7 +72,10 @@ void TestSettingDlg::firstStartShowsDefaultsAndRegisters() {
   QVERIFY(QFile::exists(autostartFile()));
   QVERIFY(!dialog.testAttribute(Qt::WA_QuitOnClose));
   QCOMPARE(dialog.minimumSize(), QSize(400, 200));
-  QCOMPARE(dialog.size(), QSize(400, 250));
+  QCOMPARE(dialog.size(), QSize(400, 600));
+  // Everything the form holds fits the size it opens with.
+  QVERIFY2(dialog.sizeHint().height() <= dialog.height(),
+           qPrintable(QString::number(dialog.sizeHint().height())));
   QVERIFY(dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
 }
 
@@ -185,42 +191,70 @@ void TestSettingDlg::languageChangeCancelledRestoresTheBox() {
   QCOMPARE(after.readAll(), contents);
 }
 
-void TestSettingDlg::handlersWithoutWidgets_data() {
-  QTest::addColumn<QString>("slot");
+void TestSettingDlg::widgetsStoreAndAnnounce_data() {
+  QTest::addColumn<QString>("widget");
+  QTest::addColumn<int>("value");  // spin box value, or check state
   QTest::addColumn<QString>("key");
-  QTest::addColumn<int>("value");
-  QTest::newRow("interval") << "on_spinBox_changeInterval_valueChanged"
-                            << "change interval" << 5000;
-  QTest::newRow("temperature alarm") << "on_spinBox_temp_alarm_valueChanged"
-                                     << "temperature alarm" << 80;
-  QTest::newRow("usage alarm") << "on_spinBox_usageRate_alarm_valueChanged"
-                               << "usage rate alarm" << 90;
-  QTest::newRow("fan alarm") << "on_spinBox_fanRpm_alarm_valueChanged"
-                             << "fan rpm alarm" << 250;
-  QTest::newRow("cpu item off") << "on_checkBox_displayCPUTemp_stateChanged"
-                                << "display cpu temperature" << 0;
-  QTest::newRow("gpu item on") << "on_checkBox_displayGPUTemp_stateChanged"
-                               << "display gpu temperature" << 2;
-  QTest::newRow("fan item on") << "on_checkBox_displayFanSpeed_stateChanged"
-                               << "display fan rpm" << 2;
+  QTest::addColumn<QString>("stored");
+  QTest::newRow("interval in seconds") << "spinBox_changeInterval" << 5 << "change interval"
+                                       << "5000";
+  QTest::newRow("temperature alarm") << "spinBox_temp_alarm" << 80 << "temperature alarm"
+                                     << "80";
+  QTest::newRow("usage alarm") << "spinBox_usageRate_alarm" << 90 << "usage rate alarm"
+                               << "90";
+  QTest::newRow("fan alarm") << "spinBox_fanRpm_alarm" << 250 << "fan rpm alarm"
+                             << "250";
+  QTest::newRow("typed past the range") << "spinBox_temp_alarm" << 999 << "temperature alarm"
+                                        << "120";
+  QTest::newRow("cpu item off") << "checkBox_displayCPUTemp" << 0 << "display cpu temperature"
+                                << "0";
+  QTest::newRow("gpu item off") << "checkBox_displayGPUTemp" << 0 << "display gpu temperature"
+                                << "0";
+  QTest::newRow("fan item off") << "checkBox_displayFanSpeed" << 0 << "display fan rpm"
+                                << "0";
+  QTest::newRow("notifications off") << "checkBox_alarmNotify" << 0 << "alarm notifications"
+                                     << "0";
 }
 
-// The form has no widgets for these settings, but the handlers keep the contract for
-// when it does: store first, then announce.
-void TestSettingDlg::handlersWithoutWidgets() {
-  QFETCH(QString, slot);
-  QFETCH(QString, key);
+// A change in a widget is stored first, then announced.
+void TestSettingDlg::widgetsStoreAndAnnounce() {
+  QFETCH(QString, widget);
   QFETCH(int, value);
+  QFETCH(QString, key);
+  QFETCH(QString, stored);
   CSettingDlg dialog(nullptr);
   QString storedWhenAnnounced;
   connect(&dialog, &CSettingDlg::settingInfoChanged, [&](QString name, QString) {
     storedWhenAnnounced = COMMON::readSetting(name, -1).toString();
   });
   QSignalSpy changed(&dialog, &CSettingDlg::settingInfoChanged);
-  QVERIFY(QMetaObject::invokeMethod(&dialog, qPrintable(slot), Q_ARG(int, value)));
+  if (auto* spin = dialog.findChild<QSpinBox*>(widget))
+    spin->setValue(value);
+  else
+    dialog.findChild<QCheckBox*>(widget)->setChecked(value != 0);
   QCOMPARE(changed.count(), 1);
-  QCOMPARE(changed.first(), (QVariantList{key, QString::number(value)}));
-  QCOMPARE(storedWhenAnnounced, QString::number(value));
+  QCOMPARE(changed.first(), (QVariantList{key, stored}));
+  QCOMPARE(storedWhenAnnounced, stored);
+}
+
+// Hand-edited values show within range; nothing is stored or announced for showing.
+void TestSettingDlg::storedValuesShowClamped() {
+  COMMON::writeSetting(COMMON::kKeyTemperatureAlarm, 500);
+  COMMON::writeSetting(COMMON::kKeyChangeInterval, QStringLiteral("abc"));
+  COMMON::writeSetting(COMMON::kKeyFanRpmAlarm, -5);
+  COMMON::writeSetting(COMMON::kKeyDisplayGpuTemperature, 0);
+  CSettingDlg dialog(nullptr);
+  QSignalSpy changed(&dialog, &CSettingDlg::settingInfoChanged);
+  QCOMPARE(dialog.findChild<QSpinBox*>("spinBox_temp_alarm")->value(), 120);
+  QCOMPARE(dialog.findChild<QSpinBox*>("spinBox_changeInterval")->value(), 2);
+  QCOMPARE(dialog.findChild<QSpinBox*>("spinBox_fanRpm_alarm")->value(), 0);
+  QVERIFY(!dialog.findChild<QCheckBox*>("checkBox_displayGPUTemp")->isChecked());
+  QVERIFY(dialog.findChild<QCheckBox*>("checkBox_alarmNotify")->isChecked());
+  QCOMPARE(COMMON::readSetting(COMMON::kKeyTemperatureAlarm, 0).toString(), QStringLiteral("500"));
+  // A change made elsewhere shows without being stored or announced again.
+  dialog.onSettingInfoChanged(COMMON::kKeyUsageRateAlarm, QStringLiteral("70"));
+  QCOMPARE(dialog.findChild<QSpinBox*>("spinBox_usageRate_alarm")->value(), 70);
+  QCOMPARE(changed.count(), 0);
 }
 
 void TestSettingDlg::okOnlyHides() {

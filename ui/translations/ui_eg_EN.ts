@@ -38,6 +38,10 @@
     <context>
         <name>MainWindow</name>
         <message>
+            <source>风扇转速</source>
+            <translation>Fan speed</translation>
+        </message>
+        <message>
             <source>MainWindow</source>
             <translation>MainWindow</translation>
         </message>
@@ -133,6 +137,50 @@
     <context>
         <name>SettingDlg</name>
         <message>
+            <source>显示设置</source>
+            <translation>Display</translation>
+        </message>
+        <message>
+            <source>轮播间隔（秒）</source>
+            <translation>Rotation period (s)</translation>
+        </message>
+        <message>
+            <source>显示项目</source>
+            <translation>Shown values</translation>
+        </message>
+        <message>
+            <source>CPU温度</source>
+            <translation>CPU temperature</translation>
+        </message>
+        <message>
+            <source>GPU温度</source>
+            <translation>GPU temperature</translation>
+        </message>
+        <message>
+            <source>风扇转速</source>
+            <translation>Fan speed</translation>
+        </message>
+        <message>
+            <source>报警设置</source>
+            <translation>Alarms</translation>
+        </message>
+        <message>
+            <source>温度报警（℃）</source>
+            <translation>Temperature alarm (℃)</translation>
+        </message>
+        <message>
+            <source>使用率报警（%）</source>
+            <translation>Usage alarm (%)</translation>
+        </message>
+        <message>
+            <source>风扇报警（转/分）</source>
+            <translation>Fan alarm (RPM)</translation>
+        </message>
+        <message>
+            <source>桌面通知</source>
+            <translation>Desktop notifications</translation>
+        </message>
+        <message>
             <source>设置</source>
             <translation>Settings</translation>
         </message>
@@ -218,6 +266,41 @@
         <message>
             <source>退出</source>
             <translation>Quit</translation>
+        </message>
+    </context>
+    <context>
+        <name>AlarmNotifier</name>
+        <message>
+            <source>CPU温度</source>
+            <translation>CPU temperature</translation>
+        </message>
+        <message>
+            <source>GPU温度</source>
+            <translation>GPU temperature</translation>
+        </message>
+        <message>
+            <source>CPU使用率</source>
+            <translation>CPU usage</translation>
+        </message>
+        <message>
+            <source>GPU使用率</source>
+            <translation>GPU usage</translation>
+        </message>
+        <message>
+            <source>风扇转速</source>
+            <translation>Fan speed</translation>
+        </message>
+        <message>
+            <source>转/分</source>
+            <translation> RPM</translation>
+        </message>
+        <message>
+            <source>报警：%1</source>
+            <translation>Alarm: %1</translation>
+        </message>
+        <message>
+            <source>%1为%2，报警阈值%3。</source>
+            <translation>%1 is %2 (alarm at %3).</translation>
         </message>
     </context>
 </TS>

@@ -38,6 +38,10 @@
     <context>
         <name>MainWindow</name>
         <message>
+            <source>风扇转速</source>
+            <translation>风扇转速</translation>
+        </message>
+        <message>
             <source>MainWindow</source>
             <translation>主界面</translation>
         </message>
@@ -133,6 +137,50 @@
     <context>
         <name>SettingDlg</name>
         <message>
+            <source>显示设置</source>
+            <translation>显示设置</translation>
+        </message>
+        <message>
+            <source>轮播间隔（秒）</source>
+            <translation>轮播间隔（秒）</translation>
+        </message>
+        <message>
+            <source>显示项目</source>
+            <translation>显示项目</translation>
+        </message>
+        <message>
+            <source>CPU温度</source>
+            <translation>CPU温度</translation>
+        </message>
+        <message>
+            <source>GPU温度</source>
+            <translation>GPU温度</translation>
+        </message>
+        <message>
+            <source>风扇转速</source>
+            <translation>风扇转速</translation>
+        </message>
+        <message>
+            <source>报警设置</source>
+            <translation>报警设置</translation>
+        </message>
+        <message>
+            <source>温度报警（℃）</source>
+            <translation>温度报警（℃）</translation>
+        </message>
+        <message>
+            <source>使用率报警（%）</source>
+            <translation>使用率报警（%）</translation>
+        </message>
+        <message>
+            <source>风扇报警（转/分）</source>
+            <translation>风扇报警（转/分）</translation>
+        </message>
+        <message>
+            <source>桌面通知</source>
+            <translation>桌面通知</translation>
+        </message>
+        <message>
             <source>设置</source>
             <translation>设置</translation>
         </message>
@@ -218,6 +266,41 @@
         <message>
             <source>退出</source>
             <translation>退出</translation>
+        </message>
+    </context>
+    <context>
+        <name>AlarmNotifier</name>
+        <message>
+            <source>CPU温度</source>
+            <translation>CPU温度</translation>
+        </message>
+        <message>
+            <source>GPU温度</source>
+            <translation>GPU温度</translation>
+        </message>
+        <message>
+            <source>CPU使用率</source>
+            <translation>CPU使用率</translation>
+        </message>
+        <message>
+            <source>GPU使用率</source>
+            <translation>GPU使用率</translation>
+        </message>
+        <message>
+            <source>风扇转速</source>
+            <translation>风扇转速</translation>
+        </message>
+        <message>
+            <source>转/分</source>
+            <translation>转/分</translation>
+        </message>
+        <message>
+            <source>报警：%1</source>
+            <translation>报警：%1</translation>
+        </message>
+        <message>
+            <source>%1为%2，报警阈值%3。</source>
+            <translation>%1为%2，报警阈值%3。</translation>
         </message>
     </context>
 </TS>

@@ -1,0 +1,121 @@
+#include "alarmnotifier.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <optional>
+
+#include "constants.h"
+#include "settings.h"
+
+namespace {
+std::optional<int> valueOf(const QString& text) {
+  bool ok = false;
+  const int value = text.toInt(&ok, 10);
+  return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+int fahrenheit(int celsius) { return celsius * 9 / 5 + 32; }
+}  // namespace
+
+QList<AlarmTracker::Notice> AlarmTracker::update(const COMMON::HardwareInfo& sample,
+                                                 const AlarmThresholds& thresholds,
+                                                 qint64 nowMs) {
+  struct Reading {
+    Item item;
+    const QString& text;
+    int threshold;
+    bool below;
+  };
+  const Reading readings[] = {
+      {CpuTemperature, sample.strCPUTemperature, thresholds.temperature, false},
+      {CpuUsage, sample.strCPUUsageRate, thresholds.usage, false},
+      {GpuTemperature, sample.strGPUTemperature, thresholds.temperature, false},
+      {GpuUsage, sample.strGPUUsageRate, thresholds.usage, false},
+      {FanRpm, sample.strFanRpm, thresholds.fanRpm, true},
+  };
+  QList<Notice> notices;
+  for (const Reading& reading : readings) {
+    const std::optional<int> value = valueOf(reading.text);
+    const bool alarm =
+        value && (reading.below ? *value <= reading.threshold : *value >= reading.threshold);
+    const bool rising = alarm && !inAlarm_[reading.item];
+    inAlarm_[reading.item] = alarm;
+    if (!rising) continue;
+    if (noticed_[reading.item] && nowMs - lastNotice_[reading.item] < kQuietMs) continue;
+    noticed_[reading.item] = true;
+    lastNotice_[reading.item] = nowMs;
+    notices.append({reading.item, *value, reading.threshold});
+  }
+  return notices;
+}
+
+AlarmNotifier::AlarmNotifier(QSystemTrayIcon* tray, QObject* parent)
+    : QObject(parent), tray_(tray) {
+  thresholds_.temperature = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
+  thresholds_.usage = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+  thresholds_.fanRpm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
+  enabled_ = COMMON::readIntSetting(COMMON::kKeyAlarmNotifications) != 0;
+  temperatureUnit_ = COMMON::readIntSetting(COMMON::kKeyTemperatureUnit);
+  auto started = std::make_shared<QElapsedTimer>();
+  started->start();
+  clock_ = [started]() { return started->elapsed(); };
+}
+
+void AlarmNotifier::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
+  const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt());
+  if (strSettingName == COMMON::kKeyTemperatureAlarm)
+    thresholds_.temperature = value;
+  else if (strSettingName == COMMON::kKeyUsageRateAlarm)
+    thresholds_.usage = value;
+  else if (strSettingName == COMMON::kKeyFanRpmAlarm)
+    thresholds_.fanRpm = value;
+  else if (strSettingName == COMMON::kKeyAlarmNotifications)
+    enabled_ = value != 0;
+  else if (strSettingName == COMMON::kKeyTemperatureUnit)
+    temperatureUnit_ = value;
+}
+
+void AlarmNotifier::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
+  // Tracked while turned off too, so that turning it on does not report an alarm that
+  // began long ago as new.
+  const QList<AlarmTracker::Notice> notices =
+      tracker_.update(hardwareInfo, thresholds_, clock_());
+  if (!enabled_) return;
+  for (const AlarmTracker::Notice& notice : notices) announce(notice);
+}
+
+void AlarmNotifier::announce(const AlarmTracker::Notice& notice) {
+  QString name, value, threshold;
+  auto temperature = [this](int celsius) {
+    return temperatureUnit_ != 0 ? QString::number(fahrenheit(celsius)) + QStringLiteral("℉")
+                                 : QString::number(celsius) + QStringLiteral("℃");
+  };
+  switch (notice.item) {
+    case AlarmTracker::CpuTemperature:
+    case AlarmTracker::GpuTemperature:
+      name = notice.item == AlarmTracker::CpuTemperature ? tr("CPU温度") : tr("GPU温度");
+      value = temperature(notice.value);
+      threshold = temperature(notice.threshold);
+      break;
+    case AlarmTracker::CpuUsage:
+    case AlarmTracker::GpuUsage:
+      name = notice.item == AlarmTracker::CpuUsage ? tr("CPU使用率") : tr("GPU使用率");
+      value = QString::number(notice.value) + QStringLiteral("%");
+      threshold = QString::number(notice.threshold) + QStringLiteral("%");
+      break;
+    case AlarmTracker::FanRpm:
+    case AlarmTracker::ItemCount:
+      name = tr("风扇转速");
+      value = QString::number(notice.value) + tr("转/分");
+      threshold = QString::number(notice.threshold) + tr("转/分");
+      break;
+  }
+  const QString title = tr("报警：%1").arg(name);
+  const QString body = tr("%1为%2，报警阈值%3。").arg(name, value, threshold);
+  QPointer<QSystemTrayIcon> tray(tray_);
+  platform::sendDesktopNotification(title, body, [tray, title, body]() {
+    if (tray && tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable())
+      tray->showMessage(title, body, QSystemTrayIcon::Warning);
+  });
+}
