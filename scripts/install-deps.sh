@@ -11,7 +11,7 @@ packages=(
   umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
   python3-pyftpdlib
   xvfb xauth x11-utils fonts-wqy-microhei
-  procps psmisc
+  procps psmisc dbus-daemon
 )
 
 missing=()

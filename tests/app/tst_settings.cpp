@@ -7,6 +7,7 @@
 
 #include "constants.h"
 #include "settings.h"
+#include "settingswatcher.h"
 
 using namespace COMMON;
 
@@ -60,6 +61,53 @@ class TestSettings : public QObject {
     QFETCH(int, asInt);
     writeSetting(kKeyTemperatureUnit, written);
     QCOMPARE(readSetting(kKeyTemperatureUnit, kDefaultTemperatureUnit).toInt(), asInt);
+  }
+
+  // Ranged settings read back within range: the default for no number, else the bound.
+  void rangedSettingsAreClamped_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("written");
+    QTest::addColumn<int>("read");
+    QTest::newRow("huge alarm") << kKeyTemperatureAlarm << QVariant(5000) << 120;
+    QTest::newRow("negative fan alarm") << kKeyFanRpmAlarm << QVariant(-5) << 0;
+    QTest::newRow("not a number") << kKeyUsageRateAlarm << QVariant(QStringLiteral("lots")) << 95;
+    QTest::newRow("zero interval") << kKeyChangeInterval << QVariant(0) << 1000;
+    QTest::newRow("display item 2") << kKeyDisplayFanRpm << QVariant(2) << 1;
+    QTest::newRow("within range") << kKeyTemperatureAlarm << QVariant(85) << 85;
+  }
+  void rangedSettingsAreClamped() {
+    QFETCH(QString, key);
+    QFETCH(QVariant, written);
+    QFETCH(int, read);
+    writeSetting(key, written);
+    QCOMPARE(readIntSetting(key), read);
+  }
+
+  // Edits of the file by someone else are announced once each, after a burst settles;
+  // a file that does not parse changes nothing.
+  void handEditsAreAnnounced() {
+    writeSetting(kKeyTemperatureAlarm, 80);
+    SettingsWatcher watcher;
+    QSignalSpy announced(&watcher, &SettingsWatcher::settingInfoChanged);
+    for (int alarm = 81; alarm <= 85; ++alarm) writeSetting(kKeyTemperatureAlarm, alarm);
+    writeSetting(kKeyDisplayFanRpm, 0);
+    QTRY_COMPARE(announced.size(), 2);
+    QCOMPARE(announced.at(0), (QVariantList{kKeyDisplayFanRpm, "0"}));
+    QCOMPARE(announced.at(1), (QVariantList{kKeyTemperatureAlarm, "85"}));
+
+    // Announced elsewhere already (the dialog): not again.
+    watcher.noteAnnounced(kKeyUsageRateAlarm, QStringLiteral("70"));
+    writeSetting(kKeyUsageRateAlarm, 70);
+    writeSetting(kKeyFanRpmAlarm, 400);
+    QTRY_COMPARE(announced.size(), 3);
+    QCOMPARE(announced.last(), (QVariantList{kKeyFanRpmAlarm, "400"}));
+
+    QFile damaged(platform::settingsFilePath());
+    QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    damaged.write("[General]\nfan%20rpm%20alarm=900\nnot a setting line\n");
+    damaged.close();
+    watcher.check();
+    QCOMPARE(announced.size(), 3);
   }
 
   void nextUpgradeTimeRoundTripsAs64Bit() {

@@ -31,7 +31,8 @@ struct Frame {
 // The recorded AMD desktop in Fahrenheit: Tctl 48.5 gives 48 °C (the chiplet is listed,
 // not counted), the amdgpu card's edge sensor 52 °C, its load is 17 % and the board's
 // two turning fans (1250, 880 rpm) average to 1065.
-constexpr int kCpuFahrenheit = 48 * 9 / 5 + 32;
+constexpr int kCpuCelsius = 48;
+constexpr int kCpuFahrenheit = kCpuCelsius * 9 / 5 + 32;
 constexpr int kGpuFahrenheit = 52 * 9 / 5 + 32;
 constexpr int kGpuUsage = 17;
 constexpr int kFanRpm = 1065;
@@ -414,6 +415,16 @@ void TstE2E::runsEndToEnd() {
   QTRY_VERIFY_WITH_TIMEOUT(framesOfAAfter(cArrived) >= 6, 60000);
   for (const Frame& f : framesOf(readFrames(framesLog()), deviceB))
     QVERIFY2(f.ms <= cArrived, "the removed device still receives frames");
+
+  // A hand edit of the settings file reaches the displays while the program runs.
+  writeSetting(COMMON::kKeyTemperatureUnit, QStringLiteral("0"));
+  const qint64 edited = QDateTime::currentMSecsSinceEpoch();
+  const auto celsiusFrameAfterEdit = [&]() {
+    for (const Frame& f : framesOf(readFrames(framesLog()), deviceA))
+      if (f.ms > edited && f.unit == 0 && f.cpu == kCpuCelsius) return true;
+    return false;
+  };
+  QTRY_VERIFY_WITH_TIMEOUT(celsiusFrameAfterEdit(), 30000);
 
   // The day's log: its header, and nothing went wrong beyond what this machine and
   // the unplugging explain: the update server cannot be reached from here, and the

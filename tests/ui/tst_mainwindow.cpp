@@ -75,6 +75,8 @@ class TestMainWindow : public QObject {
   void closeHidesWhileTheTrayIconIsVisible();
   void quitAsksAndEndsOnlyOnConfirm();
   void updateDialogThroughTheFactory();
+  void withoutNotificationAreaTheWindowShows();
+  void toolTipTellsTheValues();
 
  private:
   void writeDevices(const QStringList& lines);
@@ -428,6 +430,33 @@ void TestMainWindow::updateDialogThroughTheFactory() {
   QCOMPARE(FakeUpgradeDialog::alive, 1);
   window_.reset();
   QCOMPARE(FakeUpgradeDialog::alive, 0);
+}
+
+void TestMainWindow::withoutNotificationAreaTheWindowShows() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  window_->hide();
+  window_->ensureReachable();
+  QVERIFY(!window_->isVisible());  // a desktop with an area: only the icon
+  window_.reset();
+
+  window_ = std::make_unique<TrayDesktopWindow>();
+  window_->trayAvailable = false;
+  window_->hide();
+  window_->ensureReachable();
+  QVERIFY(window_->isVisible());
+}
+
+void TestMainWindow::toolTipTellsTheValues() {
+  window_ = std::make_unique<TrayDesktopWindow>();
+  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  QVERIFY(tray->toolTip().startsWith(QStringLiteral("设备检测软件 - 监测中")));
+  window_->onReadHardwareInfo(sample("45", "12", "--", "17", "1065"));
+  QCOMPARE(tray->toolTip(), QStringLiteral("设备检测软件 - 监测中\nCPU温度: 45℃\nCPU使用率: 12%\n"
+                                           "GPU温度: --\nGPU使用率: 17%\n风扇转速: 1065RPM"));
+  window_->onSettingInfoChanged(COMMON::kKeyTemperatureUnit, QStringLiteral("1"));
+  QVERIFY2(tray->toolTip().contains(QStringLiteral("CPU温度: 113℉\n")),
+           qPrintable(tray->toolTip()));
+  QVERIFY(tray->toolTip().contains(QStringLiteral("GPU温度: --\n")));
 }
 
 QTEST_MAIN(TestMainWindow)
