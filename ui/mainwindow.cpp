@@ -15,6 +15,7 @@
 #include "constants.h"
 #include "csettingdlg.h"
 #include "hardwareinforeader.h"
+#include "historypane.h"
 #include "hotplug.h"
 #include "messageboxshow.h"
 #include "rslogger.h"
@@ -57,6 +58,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
   m_nTemperatureUnit =
       COMMON::readSetting(COMMON::kKeyTemperatureUnit, COMMON::kDefaultTemperatureUnit).toInt();
 
+  // The recent history, between the values and the device table.
+  m_pHistoryPane = new HistoryPane(this);
+  ui->verticalLayout_2->insertWidget(1, m_pHistoryPane);
+  ui->verticalLayout_2->setStretch(0, 3);
+  ui->verticalLayout_2->setStretch(1, 5);
+  ui->verticalLayout_2->setStretch(2, 4);
+
   loadAppStyleSheet();
 
   m_pTrayIcon = new QSystemTrayIcon(this);
@@ -78,6 +86,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
           &MainWindow::onReadHardwareInfo);
   connect(reader, &HardwareInfoReader::signalsGetHardwareInfo, m_pAlarmNotifier,
           &AlarmNotifier::onReadHardwareInfo);
+  connect(reader, &HardwareInfoReader::signalsGetHardwareInfo, m_pHistoryPane,
+          &HistoryPane::onReadHardwareInfo);
   reader->start(1500);
 
   CircularDisplayTimer::instance()->start();
@@ -181,8 +191,9 @@ void MainWindow::updateToolTip() {
     bool ok = false;
     const int celsius = text.toInt(&ok);
     if (!ok) return text;
-    return m_nTemperatureUnit != 0 ? QString::number(celsiusToFahrenheit(celsius)) + QStringLiteral("℉")
-                                   : text + QStringLiteral("℃");
+    return m_nTemperatureUnit != 0
+               ? QString::number(celsiusToFahrenheit(celsius)) + QStringLiteral("℉")
+               : text + QStringLiteral("℃");
   };
   const QStringList lines = {
       tr("设备检测软件 - 监测中"),
@@ -272,6 +283,7 @@ void MainWindow::onSetting() {
 }
 
 void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
+  m_pHistoryPane->onSettingInfoChanged(strSettingName, strSettingValue);
   const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt(nullptr, 10));
   const auto rotation = CircularDisplayTimer::instance();
   const auto toggle = [&rotation, value](quint8 item) {

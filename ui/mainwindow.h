@@ -16,6 +16,7 @@
 #include "upgradedialoginterface.h"
 
 class AlarmNotifier;
+class HistoryPane;
 class CAboutDlg;
 class CSettingDlg;
 class QTimer;
@@ -94,6 +95,7 @@ class MainWindow : public QMainWindow {
   HIDDevicesManager m_hidDevicesManager;
   HIDHotplugMonitor* m_pHotplugMonitor = nullptr;
   AlarmNotifier* m_pAlarmNotifier = nullptr;
+  HistoryPane* m_pHistoryPane = nullptr;
   SettingsWatcher* m_pSettingsWatcher = nullptr;
   QTimer* m_pTrayWait = nullptr;
   COMMON::HardwareInfo m_lastSample;

@@ -303,4 +303,47 @@
             <translation>%1 is %2 (alarm at %3).</translation>
         </message>
     </context>
+    <context>
+        <name>HistoryPane</name>
+        <message>
+            <source>CPU温度</source>
+            <translation>CPU temperature</translation>
+        </message>
+        <message>
+            <source>GPU温度</source>
+            <translation>GPU temperature</translation>
+        </message>
+        <message>
+            <source>CPU使用率</source>
+            <translation>CPU usage</translation>
+        </message>
+        <message>
+            <source>GPU使用率</source>
+            <translation>GPU usage</translation>
+        </message>
+        <message>
+            <source>风扇转速</source>
+            <translation>Fan speed</translation>
+        </message>
+        <message>
+            <source>转/分</source>
+            <translation> RPM</translation>
+        </message>
+        <message>
+            <source>最小 %1, 最大 %2</source>
+            <translation>min %1, max %2</translation>
+        </message>
+        <message>
+            <source>最近10分钟</source>
+            <translation>Last 10 minutes</translation>
+        </message>
+        <message>
+            <source>现在</source>
+            <translation>now</translation>
+        </message>
+        <message>
+            <source>-%1分</source>
+            <translation>-%1 min</translation>
+        </message>
+    </context>
 </TS>

@@ -303,4 +303,47 @@
             <translation>%1為%2，警報閾值%3。</translation>
         </message>
     </context>
+    <context>
+        <name>HistoryPane</name>
+        <message>
+            <source>CPU温度</source>
+            <translation>CPU溫度</translation>
+        </message>
+        <message>
+            <source>GPU温度</source>
+            <translation>GPU溫度</translation>
+        </message>
+        <message>
+            <source>CPU使用率</source>
+            <translation>CPU使用率</translation>
+        </message>
+        <message>
+            <source>GPU使用率</source>
+            <translation>GPU使用率</translation>
+        </message>
+        <message>
+            <source>风扇转速</source>
+            <translation>風扇轉速</translation>
+        </message>
+        <message>
+            <source>转/分</source>
+            <translation>轉/分</translation>
+        </message>
+        <message>
+            <source>最小 %1, 最大 %2</source>
+            <translation>最小 %1, 最大 %2</translation>
+        </message>
+        <message>
+            <source>最近10分钟</source>
+            <translation>最近10分鐘</translation>
+        </message>
+        <message>
+            <source>现在</source>
+            <translation>現在</translation>
+        </message>
+        <message>
+            <source>-%1分</source>
+            <translation>-%1分</translation>
+        </message>
+    </context>
 </TS>

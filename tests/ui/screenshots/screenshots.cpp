@@ -8,10 +8,12 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <cmath>
 #include <cstdio>
 
 #include "caboutdlg.h"
 #include "csettingdlg.h"
+#include "historypane.h"
 #include "mainwindow.h"
 #include "messageboxshow.h"
 #include "settings.h"
@@ -55,8 +57,21 @@ int main(int argc, char** argv) {
   bool ok = true;
   MainWindow window;
   window.show();
-  window.resize(1024, 640);
+  window.resize(1024, 720);
   settle();
+  // Six minutes of a machine under a changing load: the card sleeps for a while (a
+  // gap), the processor sensor glitches once (an outlier the scale must not follow).
+  auto* history = window.findChild<HistoryPane*>();
+  for (int i = 0; i < 240; ++i) {
+    const double load = 0.5 + 0.5 * std::sin(i / 25.0);
+    const bool cardAsleep = i >= 90 && i < 120;
+    const QString cpu = i == 150 ? "1000" : QString::number(int(45 + 30 * load));
+    const QString gpu = cardAsleep ? "--" : QString::number(int(40 + 35 * load * load));
+    const QString gpuUse = cardAsleep ? "--" : QString::number(int(100 * load * load));
+    history->onReadHardwareInfo(COMMON::HardwareInfo{cpu, QString::number(int(10 + 85 * load)), gpu,
+                                                     gpuUse,
+                                                     QString::number(int(800 + 900 * load))});
+  }
   window.onReadHardwareInfo(COMMON::HardwareInfo{"52", "17", "46", "8", "1180"});
   settle();
   ok &= save(&window, folder, "mainwindow_" + suffix);
