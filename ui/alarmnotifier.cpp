@@ -7,6 +7,7 @@
 
 #include "constants.h"
 #include "settings.h"
+#include "valuenames.h"
 
 namespace {
 std::optional<int> valueOf(const QString& text) {
@@ -19,8 +20,7 @@ int fahrenheit(int celsius) { return celsius * 9 / 5 + 32; }
 }  // namespace
 
 QList<AlarmTracker::Notice> AlarmTracker::update(const COMMON::HardwareInfo& sample,
-                                                 const AlarmThresholds& thresholds,
-                                                 qint64 nowMs) {
+                                                 const AlarmThresholds& thresholds, qint64 nowMs) {
   struct Reading {
     Item item;
     const QString& text;
@@ -79,8 +79,7 @@ void AlarmNotifier::onSettingInfoChanged(QString strSettingName, QString strSett
 void AlarmNotifier::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
   // Tracked while turned off too, so that turning it on does not report an alarm that
   // began long ago as new.
-  const QList<AlarmTracker::Notice> notices =
-      tracker_.update(hardwareInfo, thresholds_, clock_());
+  const QList<AlarmTracker::Notice> notices = tracker_.update(hardwareInfo, thresholds_, clock_());
   if (!enabled_) return;
   for (const AlarmTracker::Notice& notice : notices) announce(notice);
 }
@@ -94,21 +93,24 @@ void AlarmNotifier::announce(const AlarmTracker::Notice& notice) {
   switch (notice.item) {
     case AlarmTracker::CpuTemperature:
     case AlarmTracker::GpuTemperature:
-      name = notice.item == AlarmTracker::CpuTemperature ? tr("CPU温度") : tr("GPU温度");
+      name = valuenames::name(notice.item == AlarmTracker::CpuTemperature
+                                  ? valuenames::CpuTemperature
+                                  : valuenames::GpuTemperature);
       value = temperature(notice.value);
       threshold = temperature(notice.threshold);
       break;
     case AlarmTracker::CpuUsage:
     case AlarmTracker::GpuUsage:
-      name = notice.item == AlarmTracker::CpuUsage ? tr("CPU使用率") : tr("GPU使用率");
+      name = valuenames::name(notice.item == AlarmTracker::CpuUsage ? valuenames::CpuUsage
+                                                                    : valuenames::GpuUsage);
       value = QString::number(notice.value) + QStringLiteral("%");
       threshold = QString::number(notice.threshold) + QStringLiteral("%");
       break;
     case AlarmTracker::FanRpm:
     case AlarmTracker::ItemCount:
-      name = tr("风扇转速");
-      value = QString::number(notice.value) + tr("转/分");
-      threshold = QString::number(notice.threshold) + tr("转/分");
+      name = valuenames::name(valuenames::FanRpm);
+      value = QString::number(notice.value) + valuenames::rpmUnit();
+      threshold = QString::number(notice.threshold) + valuenames::rpmUnit();
       break;
   }
   const QString title = tr("报警：%1").arg(name);

@@ -8,6 +8,7 @@
 
 #include "constants.h"
 #include "settings.h"
+#include "valuenames.h"
 
 namespace {
 
@@ -153,15 +154,15 @@ QString HistoryPane::valueText(Series series, int value) const {
     case 1:
       return QString::number(value) + QStringLiteral("%");
     default:
-      return QString::number(value) + tr("转/分");
+      return QString::number(value) + valuenames::rpmUnit();
   }
 }
 
 QString HistoryPane::legendText(Series series) const {
-  static const char* const kNames[] = {QT_TR_NOOP("CPU温度"), QT_TR_NOOP("GPU温度"),
-                                       QT_TR_NOOP("CPU使用率"), QT_TR_NOOP("GPU使用率"),
-                                       QT_TR_NOOP("风扇转速")};
-  const QString name = tr(kNames[series]);
+  static const valuenames::Value kValues[] = {valuenames::CpuTemperature,
+                                              valuenames::GpuTemperature, valuenames::CpuUsage,
+                                              valuenames::GpuUsage, valuenames::FanRpm};
+  const QString name = valuenames::name(kValues[series]);
   const HistoryRing& ring = rings_[series];
   std::optional<int> low, high;
   for (int i = 0; i < ring.size(); ++i) {

@@ -24,6 +24,7 @@
 #include "settingswatcher.h"
 #include "ui_mainwindow.h"
 #include "uiresources.h"
+#include "valuenames.h"
 
 namespace {
 MainWindow::UpgradeDialogFactory& upgradeDialogFactory() {
@@ -121,12 +122,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
   // A hand edit of the settings file reaches the same receivers as a dialog change.
   m_pSettingsWatcher = new SettingsWatcher(this);
-  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, this,
-          &MainWindow::onSettingInfoChanged);
-  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, m_pSendHIDDataThread,
-          &SendHIDDataThread::onSettingValueChanged);
-  connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, m_pAlarmNotifier,
-          &AlarmNotifier::onSettingInfoChanged);
+  connectSettingSource(m_pSettingsWatcher);
   connect(m_pSettingsWatcher, &SettingsWatcher::settingInfoChanged, m_pSettingDlg,
           &CSettingDlg::onSettingInfoChanged);
   connect(m_pSettingDlg, &CSettingDlg::settingInfoChanged, m_pSettingsWatcher,
@@ -175,13 +171,18 @@ void MainWindow::loadAppStyleSheet() {
   file.close();
 }
 
-void MainWindow::connectSettingDialog(CSettingDlg* dialog) {
-  connect(dialog, &CSettingDlg::settingInfoChanged, this, &MainWindow::onSettingInfoChanged);
-  connect(dialog, &CSettingDlg::settingInfoChanged, m_pSendHIDDataThread,
+// Everything that acts on a setting at once hears each source of changes: the dialog,
+// and the watch on the settings file.
+template <typename Source>
+void MainWindow::connectSettingSource(Source* source) {
+  connect(source, &Source::settingInfoChanged, this, &MainWindow::onSettingInfoChanged);
+  connect(source, &Source::settingInfoChanged, m_pSendHIDDataThread,
           &SendHIDDataThread::onSettingValueChanged);
-  connect(dialog, &CSettingDlg::settingInfoChanged, m_pAlarmNotifier,
+  connect(source, &Source::settingInfoChanged, m_pAlarmNotifier,
           &AlarmNotifier::onSettingInfoChanged);
 }
+
+void MainWindow::connectSettingDialog(CSettingDlg* dialog) { connectSettingSource(dialog); }
 
 // The fixed title, then the five values in the chosen unit, so that a glance at the
 // notification area tells them.
@@ -195,13 +196,17 @@ void MainWindow::updateToolTip() {
                ? QString::number(celsiusToFahrenheit(celsius)) + QStringLiteral("℉")
                : text + QStringLiteral("℃");
   };
-  const QStringList lines = {
-      tr("设备检测软件 - 监测中"),
-      tr("CPU温度") + QStringLiteral(": ") + temperature(m_lastSample.strCPUTemperature),
-      tr("CPU使用率") + QStringLiteral(": ") + m_lastSample.strCPUUsageRate + QStringLiteral("%"),
-      tr("GPU温度") + QStringLiteral(": ") + temperature(m_lastSample.strGPUTemperature),
-      tr("GPU使用率") + QStringLiteral(": ") + m_lastSample.strGPUUsageRate + QStringLiteral("%"),
-      tr("风扇转速") + QStringLiteral(": ") + m_lastSample.strFanRpm + tr("RPM")};
+  const QStringList lines = {tr("设备检测软件 - 监测中"),
+                             valuenames::name(valuenames::CpuTemperature) + QStringLiteral(": ") +
+                                 temperature(m_lastSample.strCPUTemperature),
+                             valuenames::name(valuenames::CpuUsage) + QStringLiteral(": ") +
+                                 m_lastSample.strCPUUsageRate + QStringLiteral("%"),
+                             valuenames::name(valuenames::GpuTemperature) + QStringLiteral(": ") +
+                                 temperature(m_lastSample.strGPUTemperature),
+                             valuenames::name(valuenames::GpuUsage) + QStringLiteral(": ") +
+                                 m_lastSample.strGPUUsageRate + QStringLiteral("%"),
+                             valuenames::name(valuenames::FanRpm) + QStringLiteral(": ") +
+                                 m_lastSample.strFanRpm + valuenames::rpmUnit()};
   m_pTrayIcon->setToolTip(lines.join(QLatin1Char('\n')));
 }
 

@@ -77,6 +77,8 @@ class MainWindow : public QMainWindow {
   void onHotplugRemoved(const QString& path);
   void loadAppStyleSheet();
   void connectSettingDialog(CSettingDlg* dialog);
+  template <typename Source>
+  void connectSettingSource(Source* source);
   void updateToolTip();
 
   Ui::MainWindow* ui;

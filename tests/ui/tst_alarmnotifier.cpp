@@ -133,7 +133,7 @@ class TestAlarmNotifier : public QObject {
     notifier.onReadHardwareInfo(sample("93", "99", "91", "10", "400"));
     QTRY_COMPARE(service_.received.size(), 3);
     QCOMPARE(service_.received.last(),
-             QStringLiteral("报警：风扇转速|风扇转速为400转/分，报警阈值500转/分。"));
+             QStringLiteral("报警：风扇转速|风扇转速为400RPM，报警阈值500RPM。"));
   }
 
  private:

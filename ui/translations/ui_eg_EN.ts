@@ -271,30 +271,6 @@
     <context>
         <name>AlarmNotifier</name>
         <message>
-            <source>CPU温度</source>
-            <translation>CPU temperature</translation>
-        </message>
-        <message>
-            <source>GPU温度</source>
-            <translation>GPU temperature</translation>
-        </message>
-        <message>
-            <source>CPU使用率</source>
-            <translation>CPU usage</translation>
-        </message>
-        <message>
-            <source>GPU使用率</source>
-            <translation>GPU usage</translation>
-        </message>
-        <message>
-            <source>风扇转速</source>
-            <translation>Fan speed</translation>
-        </message>
-        <message>
-            <source>转/分</source>
-            <translation> RPM</translation>
-        </message>
-        <message>
             <source>报警：%1</source>
             <translation>Alarm: %1</translation>
         </message>
@@ -305,30 +281,6 @@
     </context>
     <context>
         <name>HistoryPane</name>
-        <message>
-            <source>CPU温度</source>
-            <translation>CPU temperature</translation>
-        </message>
-        <message>
-            <source>GPU温度</source>
-            <translation>GPU temperature</translation>
-        </message>
-        <message>
-            <source>CPU使用率</source>
-            <translation>CPU usage</translation>
-        </message>
-        <message>
-            <source>GPU使用率</source>
-            <translation>GPU usage</translation>
-        </message>
-        <message>
-            <source>风扇转速</source>
-            <translation>Fan speed</translation>
-        </message>
-        <message>
-            <source>转/分</source>
-            <translation> RPM</translation>
-        </message>
         <message>
             <source>最小 %1, 最大 %2</source>
             <translation>min %1, max %2</translation>

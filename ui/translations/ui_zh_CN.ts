@@ -271,30 +271,6 @@
     <context>
         <name>AlarmNotifier</name>
         <message>
-            <source>CPU温度</source>
-            <translation>CPU温度</translation>
-        </message>
-        <message>
-            <source>GPU温度</source>
-            <translation>GPU温度</translation>
-        </message>
-        <message>
-            <source>CPU使用率</source>
-            <translation>CPU使用率</translation>
-        </message>
-        <message>
-            <source>GPU使用率</source>
-            <translation>GPU使用率</translation>
-        </message>
-        <message>
-            <source>风扇转速</source>
-            <translation>风扇转速</translation>
-        </message>
-        <message>
-            <source>转/分</source>
-            <translation>转/分</translation>
-        </message>
-        <message>
             <source>报警：%1</source>
             <translation>报警：%1</translation>
         </message>
@@ -305,30 +281,6 @@
     </context>
     <context>
         <name>HistoryPane</name>
-        <message>
-            <source>CPU温度</source>
-            <translation>CPU温度</translation>
-        </message>
-        <message>
-            <source>GPU温度</source>
-            <translation>GPU温度</translation>
-        </message>
-        <message>
-            <source>CPU使用率</source>
-            <translation>CPU使用率</translation>
-        </message>
-        <message>
-            <source>GPU使用率</source>
-            <translation>GPU使用率</translation>
-        </message>
-        <message>
-            <source>风扇转速</source>
-            <translation>风扇转速</translation>
-        </message>
-        <message>
-            <source>转/分</source>
-            <translation>转/分</translation>
-        </message>
         <message>
             <source>最小 %1, 最大 %2</source>
             <translation>最小 %1, 最大 %2</translation>
