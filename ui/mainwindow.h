@@ -18,6 +18,7 @@
 class CAboutDlg;
 class CSettingDlg;
 class HIDHotplugMonitor;
+class HIDRecognizer;
 class SendHIDDataThread;
 
 namespace Ui {
@@ -66,6 +67,7 @@ class MainWindow : public QMainWindow {
  private:
   void onHotplugArrived(const QString& path, ushort vendorId, ushort productId);
   void onHotplugRemoved(const QString& path);
+  void onDeviceIdentified(const HIDIdentifyResult& result);
   void loadAppStyleSheet();
   void connectSettingDialog(CSettingDlg* dialog);
 
@@ -84,4 +86,5 @@ class MainWindow : public QMainWindow {
   SendHIDDataThread* m_pSendHIDDataThread = nullptr;
   HIDDevicesManager m_hidDevicesManager;
   HIDHotplugMonitor* m_pHotplugMonitor = nullptr;
+  HIDRecognizer* m_pRecognizer = nullptr;
 };

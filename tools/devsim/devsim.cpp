@@ -45,6 +45,7 @@ struct SimDevice {
   bool failOpen = false, failWrite = false, failRead = false;
   bool silent = false, silentFrames = false, badReport = false, reject = false;
   int delayMs = 0;
+  int writeDelayMs = 0;
 };
 
 struct PendingReply {
@@ -195,6 +196,10 @@ bool parseDeviceLine(const std::string& line, int number, SimDevice* device) {
       char* end = nullptr;
       device->delayMs = int(std::strtol(value.c_str(), &end, 10));
       ok = !value.empty() && *end == '\0' && device->delayMs >= 0;
+    } else if (key == "write-delay") {
+      char* end = nullptr;
+      device->writeDelayMs = int(std::strtol(value.c_str(), &end, 10));
+      ok = !value.empty() && *end == '\0' && device->writeDelayMs >= 0;
     } else if (key == "fail") {
       std::istringstream modes(value);
       std::string mode;
@@ -497,7 +502,16 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     return -1;
   }
   reloadIfChanged();
-  const auto found = g_devices.find(dev->path);
+  auto found = g_devices.find(dev->path);
+  if (found != g_devices.end() && found->second.writeDelayMs > 0) {
+    // A device that stalls the write: the caller blocks, as in write(2) on a hidraw node.
+    const auto until = Clock::now() + std::chrono::milliseconds(found->second.writeDelayMs);
+    lock.unlock();
+    std::this_thread::sleep_until(until);
+    lock.lock();
+    reloadIfChanged();
+    found = g_devices.find(dev->path);
+  }
   if (found == g_devices.end()) {
     setError(dev, "device disconnected");
     logLine(dev->path, "write-fail", "reason=departed");
