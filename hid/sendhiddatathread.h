@@ -9,7 +9,7 @@
 //   thread->setDevices(manager.devices()); thread->pauseSending(); thread->resumeSending();
 //
 // Each display has a link of its own: a thread that opens the device once, keeps the handle
-// while the device answers, and exchanges one frame at a time. A pass hands every idle link
+// until a write or read fails, and exchanges one frame at a time. A pass hands every idle link
 // its frame and does not wait, so a device that answers slowly, never answers or stalls its
 // writes only misses frames itself. The destructor waits at most kStopWaitMs for the links;
 // one stuck in a write is left to finish on its own.
