@@ -65,10 +65,11 @@ struct hid_device_ {
 
 namespace {
 
-std::mutex g_mutex;
-std::map<std::string, SimDevice> g_devices;
-std::set<hid_device*> g_handles;
-std::wstring g_globalError;
+// The state is never destroyed: a program may leave a thread inside a call when it exits.
+std::mutex& g_mutex = *new std::mutex;
+std::map<std::string, SimDevice>& g_devices = *new std::map<std::string, SimDevice>;
+std::set<hid_device*>& g_handles = *new std::set<hid_device*>;
+std::wstring& g_globalError = *new std::wstring;
 struct ConfigStamp {
   std::string path;
   dev_t dev = 0;
@@ -78,13 +79,14 @@ struct ConfigStamp {
   bool operator==(const ConfigStamp& o) const {
     return path == o.path && dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
   }
-} g_stamp;
+};
+ConfigStamp& g_stamp = *new ConfigStamp;
 // What each display shows now, for the screen print.
 struct Shown {
   HIDReport::FrameContent content;
   bool any = false;
 };
-std::map<std::string, Shown> g_shown;
+std::map<std::string, Shown>& g_shown = *new std::map<std::string, Shown>;
 
 std::string env(const char* name) {
   const char* value = std::getenv(name);
@@ -301,7 +303,7 @@ void freeInfoStrings(hid_device_info* info) {
 }
 
 // Entries of enumerations we made, told apart from those of the real library.
-std::set<hid_device_info*> g_ourEntries;
+std::set<hid_device_info*>& g_ourEntries = *new std::set<hid_device_info*>;
 
 template <typename F>
 F realFunction(const char* name) {
