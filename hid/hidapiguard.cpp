@@ -39,15 +39,10 @@ QList<HIDInterface> enumerate(ushort vendorId, ushort productId) {
   return interfaces;
 }
 
-hid_device* open(const QByteArray& path, QString* error) {
+hid_device* open(const QByteArray& path) {
   std::lock_guard<std::mutex> lock(hidapiMutex());
   initialiseOnce();
-  hid_device* handle = hid_open_path(path.constData());
-  if (!handle && error) {
-    const wchar_t* text = hid_error(nullptr);
-    *error = text ? QString::fromWCharArray(text) : QString();
-  }
-  return handle;
+  return hid_open_path(path.constData());
 }
 
 QString errorText(hid_device* handle) {

@@ -24,8 +24,8 @@ namespace hidguard {
 
 // hid_enumerate(vendorId, productId); 0 matches any.
 QList<HIDInterface> enumerate(ushort vendorId = 0, ushort productId = 0);
-// hid_open_path; null with `error` set (hidapi's text) on failure.
-hid_device* open(const QByteArray& path, QString* error = nullptr);
+// hid_open_path; null on failure.
+hid_device* open(const QByteArray& path);
 // The handle's own error text, empty when it has none.
 QString errorText(hid_device* handle);
 
