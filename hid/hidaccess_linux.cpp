@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -6,7 +7,8 @@
 
 bool hidPermissionDenied(const QString& path) {
   const QByteArray native = path.toLocal8Bit();
-  if (::access(native.constData(), R_OK | W_OK) == 0) return false;
+  // The effective IDs, as open() uses them.
+  if (::faccessat(AT_FDCWD, native.constData(), R_OK | W_OK, AT_EACCESS) == 0) return false;
   return errno == EACCES || errno == EPERM;
 }
 

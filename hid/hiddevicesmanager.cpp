@@ -1,19 +1,15 @@
 #include "hiddevicesmanager.h"
 
-#include <hidapi.h>
+#include <QDeadlineTimer>
 
 #include "constants.h"
 #include "hidaccess.h"
+#include "hidapiguard.h"
 #include "rslogger.h"
 
 namespace {
 
 const char* const kRecognizeSource = "HIDDevicesManager::recognize";
-
-QString errorText(hid_device* handle) {
-  const wchar_t* text = hid_error(handle);
-  return text ? QString::fromWCharArray(text) : QString();
-}
 
 QString hexId(unsigned short id) { return QString::number(id, 16).toUpper(); }
 
@@ -41,86 +37,107 @@ HIDDeviceInfo HIDDevicesManager::makeDeviceInfo(const HIDReport::Identity& ident
   return info;
 }
 
-void HIDDevicesManager::scanDevices() {
-  // hidapi sets itself up on first use; doing it here, on the GUI thread, keeps that from
-  // racing with the send thread's first open.
-  hid_init();
-  hid_device_info* list = hid_enumerate(0, 0);
-  for (hid_device_info* entry = list; entry; entry = entry->next) {
-    if (!entry->serial_number || !entry->path) continue;
-    recognize(entry->vendor_id, entry->product_id, entry->path);
+bool HIDDevicesManager::isDisplayDevice(unsigned short vendorId, unsigned short productId) {
+  return vendorId == COMMON::kDeviceVendorId.toUShort(nullptr, 16) &&
+         productId == COMMON::kDeviceProductId.toUShort(nullptr, 16);
+}
+
+HIDIdentifyResult HIDDevicesManager::identify(unsigned short vendorId, unsigned short productId,
+                                              const QByteArray& path) {
+  HIDIdentifyResult result;
+  result.path = QString::fromLocal8Bit(path);
+  if (!isDisplayDevice(vendorId, productId)) return result;
+
+  hid_device* handle = hidguard::open(path);
+  if (!handle) {
+    result.outcome = hidPermissionDenied(result.path) ? HIDIdentifyResult::PermissionDenied
+                                                      : HIDIdentifyResult::OpenFailed;
+    return result;
   }
-  hid_free_enumeration(list);
+
+  const HIDReport::Buffer request = HIDReport::identifyRequest();
+  HIDReport::Buffer reply{};
+  QDeadlineTimer deadline(kReplyTimeoutMs);
+  int read = 0;
+  do {
+    if (hid_write(handle, request.data(), request.size()) < 0) {
+      result.outcome = HIDIdentifyResult::WriteFailed;
+      result.reason = hidguard::errorText(handle);
+      hid_close(handle);
+      return result;
+    }
+    const int wait = int(qBound<qint64>(0, deadline.remainingTime(), kRequestRepeatMs));
+    read = hid_read_timeout(handle, reply.data(), reply.size(), wait);
+  } while (read == 0 && !deadline.hasExpired());
+
+  HIDReport::Identity identity;
+  if (read <= 0) {
+    result.outcome = HIDIdentifyResult::ReadFailed;
+    result.reason = read < 0 ? hidguard::errorText(handle)
+                             : QStringLiteral("no reply within %1 ms").arg(kReplyTimeoutMs);
+  } else if (HIDReport::parseIdentifyReply(reply.data(), &identity)) {
+    result.outcome = HIDIdentifyResult::Recognized;
+    result.info = makeDeviceInfo(identity, vendorId, productId, result.path);
+  }
+  hid_close(handle);
+  return result;
+}
+
+bool HIDDevicesManager::applyIdentifyResult(const HIDIdentifyResult& result) {
+  switch (result.outcome) {
+    case HIDIdentifyResult::Recognized:
+      devices_.insert(result.info.path, result.info);
+      return true;
+    case HIDIdentifyResult::PermissionDenied:
+      // The most common trouble on Linux: the node exists but belongs to root. Say so once.
+      if (!permissionWarned_.contains(result.path)) {
+        permissionWarned_.insert(result.path);
+        RSLogger::instance()->writeLog(RSLogger::LevelWarning,
+                                       QStringLiteral("No permission to open HID device %1; %2.")
+                                           .arg(result.path, hidPermissionHint()),
+                                       kRecognizeSource);
+      }
+      return false;
+    case HIDIdentifyResult::WriteFailed:
+      RSLogger::instance()->writeLog(
+          RSLogger::LevelWarning,
+          QStringLiteral("Invalid HID device！Write data to device fail: %1, device path: %2!")
+              .arg(result.reason, result.path),
+          kRecognizeSource);
+      return false;
+    case HIDIdentifyResult::ReadFailed:
+      RSLogger::instance()->writeLog(
+          RSLogger::LevelWarning,
+          QStringLiteral("Read HID device data fail: %1, device path: %2!")
+              .arg(result.reason, result.path),
+          kRecognizeSource);
+      return false;
+    case HIDIdentifyResult::NotADisplay:
+    case HIDIdentifyResult::OpenFailed:
+      break;
+  }
+  return false;
+}
+
+void HIDDevicesManager::scanDevices() {
+  for (const HIDInterface& entry : hidguard::enumerate())
+    if (entry.hasSerial) recognize(entry.vendorId, entry.productId, entry.path.constData());
 }
 
 bool HIDDevicesManager::recognize(unsigned short vendorId, unsigned short productId,
                                   const char* path) {
-  if (vendorId != COMMON::kDeviceVendorId.toUShort(nullptr, 16)) return false;
-  if (productId != COMMON::kDeviceProductId.toUShort(nullptr, 16)) return false;
-
-  QByteArray ownPath;
-  if (path) {
-    ownPath = QByteArray(path);
-  } else {
-    hid_device_info* list = hid_enumerate(vendorId, productId);
-    for (hid_device_info* entry = list; entry; entry = entry->next) {
-      if (entry->interface_number == 2 && entry->path) {
-        ownPath = QByteArray(entry->path);
+  if (!isDisplayDevice(vendorId, productId)) return false;
+  QByteArray ownPath(path);
+  if (!path) {
+    for (const HIDInterface& entry : hidguard::enumerate(vendorId, productId)) {
+      if (entry.interfaceNumber == 2) {
+        ownPath = entry.path;
         break;
       }
     }
-    hid_free_enumeration(list);
     if (ownPath.isEmpty()) return false;
   }
-  const QString pathText = QString::fromLocal8Bit(ownPath);
-
-  hid_device* handle = hid_open_path(ownPath.constData());
-  if (!handle) {
-    // The most common trouble on Linux: the node exists but belongs to root. Say so once.
-    if (hidPermissionDenied(pathText) && !permissionWarned_.contains(pathText)) {
-      permissionWarned_.insert(pathText);
-      RSLogger::instance()->writeLog(RSLogger::LevelWarning,
-                                     QStringLiteral("No permission to open HID device %1; %2.")
-                                         .arg(pathText, hidPermissionHint()),
-                                     kRecognizeSource);
-    }
-    return false;
-  }
-
-  const HIDReport::Buffer request = HIDReport::identifyRequest();
-  if (hid_write(handle, request.data(), request.size()) < 0) {
-    RSLogger::instance()->writeLog(
-        RSLogger::LevelWarning,
-        QStringLiteral("Invalid HID device！Write data to device fail: %1, device path: %2!")
-            .arg(errorText(handle), pathText),
-        kRecognizeSource);
-    hid_close(handle);
-    return false;
-  }
-
-  HIDReport::Buffer reply{};
-  const int read = hid_read_timeout(handle, reply.data(), reply.size(), kReplyTimeoutMs);
-  if (read <= 0) {
-    const QString reason =
-        read < 0 ? errorText(handle) : QStringLiteral("no reply within %1 ms").arg(kReplyTimeoutMs);
-    RSLogger::instance()->writeLog(
-        RSLogger::LevelWarning,
-        QStringLiteral("Read HID device data fail: %1, device path: %2!").arg(reason, pathText),
-        kRecognizeSource);
-    hid_close(handle);
-    return false;
-  }
-
-  HIDReport::Identity identity;
-  if (!HIDReport::parseIdentifyReply(reply.data(), &identity)) {
-    hid_close(handle);
-    return false;
-  }
-
-  const HIDDeviceInfo info = makeDeviceInfo(identity, vendorId, productId, pathText);
-  devices_.insert(info.path, info);
-  hid_close(handle);
-  return true;
+  return applyIdentifyResult(identify(vendorId, productId, ownPath));
 }
 
 void HIDDevicesManager::applyDeviceChange(const DeviceChange& change) {

@@ -3,13 +3,14 @@
 // Use (all on the GUI thread):
 //   HIDDevicesManager manager;             // held by value
 //   manager.registerNotify(winId());       // Windows only; a no-op elsewhere
-//   manager.scanDevices();                 // full enumeration at start-up
 //   manager.devices();                     // the table, keyed by upper-case path
-// Hot-plug: on Linux an HIDHotplugMonitor (hotplug.h) reports arrivals and removals;
-// forward them to handleArrival()/handleRemoval() and refresh the device list when
-// devices().size() changed. Start the monitor before scanDevices(): a device plugged in
-// between is then seen twice, which only overwrites its record, instead of not at all. On Windows
-// nativeEvent forwards to handleDeviceChange().
+// The identify exchange waits for the device, so the window does not run it itself: an
+// HIDRecognizer (hidrecognizer.h) runs the start-up scan and each arrival on workers and
+// hands every result to applyIdentifyResult(); refresh the device list when devices().size()
+// changed. Removals go to handleRemoval(). Start the hot-plug monitor (hotplug.h) before the
+// scan: a device plugged in between is then seen twice, which only overwrites its record,
+// instead of not at all. scanDevices() and recognize() do the same work blocking, for tests
+// and for Windows, whose nativeEvent forwards to handleDeviceChange().
 //
 // `HIDDeviceInfo::path` is the upper-case path (the key, shown in lists); `openPath`
 // keeps the system's own spelling, which is what must be opened on Linux, where device
@@ -36,15 +37,32 @@ struct HIDDeviceInfo {
 // Ordered by the upper-case device path.
 using HIDDeviceTable = QMap<QString, HIDDeviceInfo>;
 
+// What one identify exchange found. Made on any thread, applied to the table on the GUI thread.
+struct HIDIdentifyResult {
+  enum Outcome { NotADisplay, OpenFailed, PermissionDenied, WriteFailed, ReadFailed, Recognized };
+  Outcome outcome = NotADisplay;
+  QString path;        // as the system spells it
+  QString reason;      // hidapi's text for a failed write or read
+  HIDDeviceInfo info;  // when recognised
+};
+
 class HIDDevicesManager {
  public:
-  // How long recognition waits for an identify reply. It runs on the GUI thread, and a
-  // real device answers within a few milliseconds.
-  static constexpr int kReplyTimeoutMs = 250;
+  // How long recognition waits for an identify reply. A device that is still starting may
+  // miss the request, so it is repeated whenever a short wait brings nothing.
+  static constexpr int kReplyTimeoutMs = 2500;
+  static constexpr int kRequestRepeatMs = 250;
 
+  static bool isDisplayDevice(unsigned short vendorId, unsigned short productId);
+  // The exchange alone, blocking for up to kReplyTimeoutMs (longer while a write stalls).
+  static HIDIdentifyResult identify(unsigned short vendorId, unsigned short productId,
+                                    const QByteArray& path);
+  // Stores a recognised device or logs why not; true when a record was stored.
+  bool applyIdentifyResult(const HIDIdentifyResult& result);
+
+  // Blocking forms of the scan and of one recognition (filter, exchange, table update).
   void scanDevices();
-  // Filter, identify exchange and table update; true only when a record was stored.
-  // A null path looks up interface 2 of the device itself.
+  // True only when a record was stored. A null path looks up interface 2 of the device itself.
   bool recognize(unsigned short vendorId, unsigned short productId, const char* path);
 
   // Windows: ask for HID interface arrival/removal messages for this window.

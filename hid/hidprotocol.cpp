@@ -67,11 +67,11 @@ std::uint8_t alarmFlags(std::uint8_t item, const Sample& celsius, const Threshol
 }
 
 Buffer dataFrame(std::uint8_t item, int unit, const Sample& celsius, const Thresholds& thresholds) {
-  int cpuTemperature = celsius.cpuTemperature;
-  int gpuTemperature = celsius.gpuTemperature;
+  int cpuTemperature = celsius.cpuTemperatureKnown ? celsius.cpuTemperature : 0;
+  int gpuTemperature = celsius.gpuTemperatureKnown ? celsius.gpuTemperature : 0;
   if (unit != 0) {
-    cpuTemperature = toFahrenheit(cpuTemperature);
-    gpuTemperature = toFahrenheit(gpuTemperature);
+    if (celsius.cpuTemperatureKnown) cpuTemperature = toFahrenheit(cpuTemperature);
+    if (celsius.gpuTemperatureKnown) gpuTemperature = toFahrenheit(gpuTemperature);
   }
   if (cpuTemperature > 199) cpuTemperature = 199;
 

@@ -45,13 +45,16 @@ struct Identity {
   std::array<std::uint8_t, 12> identifier{};
 };
 
-// One sample as integers; temperatures in degrees Celsius.
+// One sample as integers; temperatures in degrees Celsius. A missing value is 0; a missing
+// temperature is also sent as 0 in Fahrenheit, not as 32.
 struct Sample {
   int cpuTemperature = 0;
   int cpuUsageRate = 0;
   int gpuTemperature = 0;
   int gpuUsageRate = 0;
   int fanRpm = 0;
+  bool cpuTemperatureKnown = true;
+  bool gpuTemperatureKnown = true;
 };
 
 struct Thresholds {

@@ -1,9 +1,8 @@
 #include "hotplug.h"
 
-#include <hidapi.h>
-
 #include <QTimer>
 
+#include "hidapiguard.h"
 #include "hotplug_p.h"
 #include "rslogger.h"
 
@@ -13,12 +12,8 @@ const char* const kStartSource = "HIDHotplugMonitor::start";
 
 HIDInterfaceMap enumerateInterfaces() {
   HIDInterfaceMap interfaces;
-  hid_device_info* list = hid_enumerate(0, 0);
-  for (hid_device_info* entry = list; entry; entry = entry->next) {
-    if (entry->path)
-      interfaces.insert(QString::fromLocal8Bit(entry->path), {entry->vendor_id, entry->product_id});
-  }
-  hid_free_enumeration(list);
+  for (const HIDInterface& entry : hidguard::enumerate())
+    interfaces.insert(QString::fromLocal8Bit(entry.path), {entry.vendorId, entry.productId});
   return interfaces;
 }
 
@@ -93,21 +88,27 @@ bool HIDHotplugMonitor::startSource(Source source) {
   return true;
 }
 
+QList<HIDHotplugMonitor::Source> HIDHotplugMonitor::sourcesToTry(
+    const QString& forcedName, const QList<Source>& platformOrder) {
+  const Source forced = forcedSource(forcedName);
+  if (forced != Source::None) return {forced};
+  QList<Source> order = platformOrder;
+  if (!order.contains(Source::Poll)) order.append(Source::Poll);
+  return order;
+}
+
 bool HIDHotplugMonitor::start() {
   stop();
   const QString forcedName = qEnvironmentVariable("STELVOX_HOTPLUG");
-  if (!forcedName.isEmpty()) {
-    const Source forced = forcedSource(forcedName);
-    if (forced != Source::None) return startSource(forced);
+  if (!forcedName.isEmpty() && forcedSource(forcedName) == Source::None)
     RSLogger::instance()->writeLog(
         RSLogger::LevelWarning,
         QStringLiteral("STELVOX_HOTPLUG=%1 is not one of udev, kernel, poll; choosing a source.")
             .arg(forcedName),
         kStartSource);
-  }
-  QList<Source> order = platformHotplugOrder();
-  if (!order.contains(Source::Poll)) order.append(Source::Poll);
-  for (Source source : qAsConst(order))
+  const QList<Source> order = sourcesToTry(forcedName, platformHotplugOrder());
+  // A forced source that cannot run leaves the program without hot-plug, as asked.
+  for (Source source : order)
     if (startSource(source)) return true;
   return false;
 }

@@ -34,6 +34,9 @@ class HIDHotplugMonitor : public QObject {
 
   // Parses STELVOX_HOTPLUG; None when unset or unknown.
   static Source forcedSource(const QString& value);
+  // What start() tries, in order: the forced source alone, or the platform's order with the
+  // polling fallback last.
+  static QList<Source> sourcesToTry(const QString& forcedName, const QList<Source>& platformOrder);
 
  signals:
   void deviceArrived(QString path, ushort vendorId, ushort productId);

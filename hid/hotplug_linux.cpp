@@ -168,12 +168,16 @@ class KernelBackend : public HIDHotplugBackend {
 
 }  // namespace
 
-QList<HIDHotplugMonitor::Source> platformHotplugOrder() {
+QList<HIDHotplugMonitor::Source> hotplugOrderFor(bool udevDaemonRuns) {
   using Source = HIDHotplugMonitor::Source;
   // Events through udev come after its rules ran, so the node already has its access
   // rights; without a daemon nothing would ever arrive on the udev socket.
-  if (::access("/run/udev/control", F_OK) == 0) return {Source::Udev, Source::Kernel, Source::Poll};
+  if (udevDaemonRuns) return {Source::Udev, Source::Kernel, Source::Poll};
   return {Source::Kernel, Source::Poll};
+}
+
+QList<HIDHotplugMonitor::Source> platformHotplugOrder() {
+  return hotplugOrderFor(::access("/run/udev/control", F_OK) == 0);
 }
 
 std::unique_ptr<HIDHotplugBackend> createPlatformHotplugBackend(HIDHotplugMonitor::Source source,

@@ -1,25 +1,131 @@
 #include "sendhiddatathread.h"
 
-#include <hidapi.h>
-
 #include <QDeadlineTimer>
 #include <QMutexLocker>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "circulardisplaytimer.h"
 #include "constants.h"
+#include "hidapiguard.h"
 #include "rslogger.h"
 #include "settings.h"
 
+// One display's link: the frame handed over by a pass, and the state of the thread serving it.
+struct SendHIDDataThread::Link {
+  HIDDeviceInfo device;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::atomic<bool> stopping{false};
+  bool hasFrame = false;
+  bool busy = false;  // a frame was handed over and its exchange is not over
+  bool finished = false;
+  HIDReport::Buffer frame{};
+};
+
 namespace {
+
+using Link = SendHIDDataThread::Link;
 
 const char* const kSendSource = "SendHIDDataThread::sendDataToHIDDevice";
 // The reply wait is cut into slices so that a stop request is seen quickly even while a
 // device never answers.
 constexpr int kReplySliceMs = 50;
+// A device that floods input must not keep its link draining for ever.
+constexpr int kMaxStaleReports = 16;
 
-QString errorText(hid_device* handle) {
-  const wchar_t* text = hid_error(handle);
-  return text ? QString::fromWCharArray(text) : QString();
+// Linux paths are case-sensitive: open, and name in the log, the system's own spelling.
+QString openPathOf(const HIDDeviceInfo& device) {
+  return device.openPath.isEmpty() ? device.path : device.openPath;
+}
+
+void closeHandle(hid_device** handle) {
+  hid_close(*handle);
+  *handle = nullptr;
+}
+
+// One frame and its reply. The handle stays open from one frame to the next and is closed
+// when the device fails, to be opened again for the next frame.
+void exchange(Link& link, hid_device** handle, const HIDReport::Buffer& frame) {
+  const HIDDeviceInfo& device = link.device;
+  const QString path = openPathOf(device);
+  const auto log = [&link](const QString& message) {
+    if (!link.stopping) RSLogger::instance()->writeLog(RSLogger::LevelError, message, kSendSource);
+  };
+  if (!*handle) {
+    *handle = hidguard::open(path.toLocal8Bit());
+    if (!*handle) {
+      log(QStringLiteral("=== Open HID device fail, path: %1 ===").arg(path));
+      return;
+    }
+  }
+
+  // A reply that came after its frame was given up is not the answer to this one.
+  HIDReport::Buffer reply{};
+  for (int i = 0; i < kMaxStaleReports; ++i)
+    if (hid_read_timeout(*handle, reply.data(), reply.size(), 0) <= 0) break;
+
+  if (hid_write(*handle, frame.data(), frame.size()) < 0) {
+    closeHandle(handle);
+    return;
+  }
+  int read = 0;
+  QDeadlineTimer deadline(SendHIDDataThread::kReplyTimeoutMs);
+  while (read == 0 && !deadline.hasExpired() && !link.stopping) {
+    const int slice = int(qBound<qint64>(1, deadline.remainingTime(), kReplySliceMs));
+    read = hid_read_timeout(*handle, reply.data(), reply.size(), slice);
+  }
+  const QString deviceLine =
+      QStringLiteral(" VID: %1, PID: %2, Device Path: %3!").arg(device.vid, device.pid, path);
+  if (read < 0) {
+    log(QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n")
+            .arg(hidguard::errorText(*handle)) +
+        deviceLine);
+    closeHandle(handle);
+  } else if (read == 0) {
+    log(QStringLiteral(">>> Send data to HID device fail. [no reply within %1 ms]! <<<\n")
+            .arg(SendHIDDataThread::kReplyTimeoutMs) +
+        deviceLine);
+  } else if (!HIDReport::dataReplyAccepted(reply.data())) {
+    log(QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n") + deviceLine);
+  }
+}
+
+// The body of a link's thread.
+void serve(const std::shared_ptr<Link>& link) {
+  hid_device* handle = nullptr;
+  for (;;) {
+    HIDReport::Buffer frame;
+    {
+      std::unique_lock<std::mutex> lock(link->mutex);
+      link->changed.wait(lock, [&] { return link->stopping || link->hasFrame; });
+      if (link->stopping) break;
+      frame = link->frame;
+      link->hasFrame = false;
+    }
+    exchange(*link, &handle, frame);
+    {
+      std::lock_guard<std::mutex> lock(link->mutex);
+      link->busy = false;
+    }
+    link->changed.notify_all();
+  }
+  if (handle) hid_close(handle);
+  {
+    std::lock_guard<std::mutex> lock(link->mutex);
+    link->finished = true;
+  }
+  link->changed.notify_all();
+}
+
+void stop(Link& link) {
+  {
+    std::lock_guard<std::mutex> lock(link.mutex);
+    link.stopping = true;
+  }
+  link.changed.notify_all();
 }
 
 }  // namespace
@@ -32,8 +138,6 @@ SendHIDDataThread::SendHIDDataThread(QObject* parent)
   thresholds_.usageRateAlarm =
       COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
   thresholds_.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
-  // Before the worker exists, so that hidapi is never set up by two threads at once.
-  hid_init();
 }
 
 SendHIDDataThread::~SendHIDDataThread() {
@@ -44,16 +148,32 @@ SendHIDDataThread::~SendHIDDataThread() {
     wakeCondition_.wakeAll();
   }
   quit();
-  wait();
+  wait();  // passes never wait for a device
+  stopLinks();
 }
 
-int SendHIDDataThread::sampleValue(const QString& text) { return text.toInt(nullptr, 10); }
+void SendHIDDataThread::stopLinks() {
+  QMutexLocker passLock(&passMutex_);
+  for (const auto& link : qAsConst(links_)) stop(*link);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+  for (const auto& link : qAsConst(links_)) {
+    std::unique_lock<std::mutex> lock(link->mutex);
+    link->changed.wait_until(lock, deadline, [&] { return link->finished; });
+  }
+  links_.clear();
+}
+
+int SendHIDDataThread::sampleValue(const QString& text, bool* known) {
+  return text.toInt(known, 10);
+}
 
 void SendHIDDataThread::onSetHardwareData(COMMON::HardwareInfo hardwareInfo) {
   QMutexLocker lock(&mutex_);
-  sample_.cpuTemperature = sampleValue(hardwareInfo.strCPUTemperature);
+  sample_.cpuTemperature =
+      sampleValue(hardwareInfo.strCPUTemperature, &sample_.cpuTemperatureKnown);
   sample_.cpuUsageRate = sampleValue(hardwareInfo.strCPUUsageRate);
-  sample_.gpuTemperature = sampleValue(hardwareInfo.strGPUTemperature);
+  sample_.gpuTemperature =
+      sampleValue(hardwareInfo.strGPUTemperature, &sample_.gpuTemperatureKnown);
   sample_.gpuUsageRate = sampleValue(hardwareInfo.strGPUUsageRate);
   sample_.fanRpm = sampleValue(hardwareInfo.strFanRpm);
 }
@@ -72,8 +192,21 @@ void SendHIDDataThread::onSettingValueChanged(QString strSettingName, QString st
 }
 
 void SendHIDDataThread::setDevices(const HIDDeviceTable& devices) {
-  QMutexLocker lock(&mutex_);
-  devices_ = devices;
+  {
+    QMutexLocker lock(&mutex_);
+    devices_ = devices;
+  }
+  // A departed device's handle is closed now, not at the next pass, which a pause may delay.
+  QMutexLocker passLock(&passMutex_);
+  for (auto it = links_.begin(); it != links_.end();) {
+    const auto found = devices.constFind(it.key());
+    if (found == devices.cend() || openPathOf(found.value()) != openPathOf(it.value()->device)) {
+      stop(*it.value());
+      it = links_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void SendHIDDataThread::pauseSending() {
@@ -100,7 +233,7 @@ void SendHIDDataThread::run() {
     }
     if (isInterruptionRequested()) break;
 
-    sendDataToHIDDevice();
+    sendPass(false);
 
     // The pause between passes; the destructor's wake ends it early.
     QDeadlineTimer deadline(kPassIntervalMs);
@@ -110,7 +243,9 @@ void SendHIDDataThread::run() {
   }
 }
 
-void SendHIDDataThread::sendDataToHIDDevice() {
+void SendHIDDataThread::sendDataToHIDDevice() { sendPass(true); }
+
+void SendHIDDataThread::sendPass(bool waitForReplies) {
   HIDDeviceTable devices;
   int unit = 0;
   HIDReport::Thresholds thresholds;
@@ -124,51 +259,36 @@ void SendHIDDataThread::sendDataToHIDDevice() {
   }
   if (devices.isEmpty()) return;
 
+  QMutexLocker passLock(&passMutex_);
+  QList<std::shared_ptr<Link>> handedOver;
   for (const HIDDeviceInfo& device : qAsConst(devices)) {
-    if (isInterruptionRequested()) return;
-    const QString openPath = device.openPath.isEmpty() ? device.path : device.openPath;
-    hid_device* handle = hid_open_path(openPath.toLocal8Bit().constData());
-    if (!handle) {
-      RSLogger::instance()->writeLog(
-          RSLogger::LevelError,
-          QStringLiteral("=== Open HID device fail, path: %1 ===").arg(device.path), kSendSource);
-      continue;
+    if (isInterruptionRequested()) break;
+    std::shared_ptr<Link>& link = links_[device.path];
+    if (link && openPathOf(link->device) != openPathOf(device)) {
+      stop(*link);
+      link.reset();
     }
-
+    if (!link) {
+      link = std::make_shared<Link>();
+      link->device = device;
+      std::thread(serve, link).detach();
+    }
     const quint8 item = HIDReport::itemForDevice(CircularDisplayTimer::instance()->currentItem(),
                                                  device.pid == COMMON::kDeviceProductId);
-    const HIDReport::Buffer frame = HIDReport::dataFrame(item, unit, sample, thresholds);
-    if (hid_write(handle, frame.data(), frame.size()) >= 0) {
-      HIDReport::Buffer reply{};
-      int read = 0;
-      QDeadlineTimer deadline(kReplyTimeoutMs);
-      while (read == 0 && !deadline.hasExpired() && !isInterruptionRequested()) {
-        const int slice =
-            int(qMin<qint64>(kReplySliceMs, qMax<qint64>(1, deadline.remainingTime())));
-        read = hid_read_timeout(handle, reply.data(), reply.size(), slice);
-      }
-      const QString deviceLine = QStringLiteral(" VID: %1, PID: %2, Device Path: %3!")
-                                     .arg(device.vid, device.pid, device.path);
-      if (read <= 0) {
-        if (read == 0 && isInterruptionRequested()) {
-          // Stopping: an unanswered frame is no failure worth a line.
-        } else {
-          const QString reason = read < 0
-                                     ? errorText(handle)
-                                     : QStringLiteral("no reply within %1 ms").arg(kReplyTimeoutMs);
-          RSLogger::instance()->writeLog(
-              RSLogger::LevelError,
-              QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n").arg(reason) +
-                  deviceLine,
-              kSendSource);
-        }
-      } else if (!HIDReport::dataReplyAccepted(reply.data())) {
-        RSLogger::instance()->writeLog(
-            RSLogger::LevelError,
-            QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n") + deviceLine,
-            kSendSource);
-      }
+    {
+      std::lock_guard<std::mutex> lock(link->mutex);
+      // Still busy with an earlier frame: this device skips the pass, the others do not wait.
+      if (link->busy) continue;
+      link->frame = HIDReport::dataFrame(item, unit, sample, thresholds);
+      link->hasFrame = true;
+      link->busy = true;
     }
-    hid_close(handle);
+    link->changed.notify_all();
+    handedOver.append(link);
+  }
+  if (!waitForReplies) return;
+  for (const auto& link : qAsConst(handedOver)) {
+    std::unique_lock<std::mutex> lock(link->mutex);
+    link->changed.wait(lock, [&] { return !link->busy || link->finished; });
   }
 }

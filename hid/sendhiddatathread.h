@@ -7,13 +7,19 @@
 //   connect(settingDlg, &CSettingDlg::settingInfoChanged,
 //           thread, &SendHIDDataThread::onSettingValueChanged);
 //   thread->setDevices(manager.devices()); thread->pauseSending(); thread->resumeSending();
-// The destructor stops and joins the worker; a device that never answers delays it by
-// at most one reply slice.
+//
+// Each display has a link of its own: a thread that opens the device once, keeps the handle
+// until a write or read fails, and exchanges one frame at a time. A pass hands every idle link
+// its frame and does not wait, so a device that answers slowly, never answers or stalls its
+// writes only misses frames itself. The destructor waits at most kStopWaitMs for the links;
+// one stuck in a write is left to finish on its own.
 #pragma once
 
+#include <QMap>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
+#include <memory>
 
 #include "hardwareinfo.h"
 #include "hiddevicesmanager.h"
@@ -26,6 +32,7 @@ class SendHIDDataThread : public QThread {
   // Longest wait for a device's reply to a frame.
   static constexpr int kReplyTimeoutMs = 500;
   static constexpr int kPassIntervalMs = 500;
+  static constexpr int kStopWaitMs = 100;
 
   explicit SendHIDDataThread(QObject* parent = nullptr);
   ~SendHIDDataThread() override;
@@ -35,11 +42,13 @@ class SendHIDDataThread : public QThread {
   void resumeSending();
   bool isPaused() const;
 
-  // One send pass (also run by the worker loop).
+  // One send pass that waits for this pass's replies (the worker loop does not wait).
   void sendDataToHIDDevice();
 
   // Sample value from its text: base 10, anything else 0.
-  static int sampleValue(const QString& text);
+  static int sampleValue(const QString& text, bool* known = nullptr);
+
+  struct Link;
 
  public slots:
   void onSetHardwareData(COMMON::HardwareInfo hardwareInfo);
@@ -49,6 +58,9 @@ class SendHIDDataThread : public QThread {
   void run() override;
 
  private:
+  void sendPass(bool waitForReplies);
+  void stopLinks();
+
   HIDDeviceTable devices_;
   bool paused_ = false;
   mutable QMutex mutex_;
@@ -56,4 +68,7 @@ class SendHIDDataThread : public QThread {
   int temperatureUnit_;
   HIDReport::Thresholds thresholds_;
   HIDReport::Sample sample_;
+  // Guards links_: passes run on the worker, or on the caller of sendDataToHIDDevice().
+  QMutex passMutex_;
+  QMap<QString, std::shared_ptr<Link>> links_;
 };

@@ -15,6 +15,7 @@
 #include "constants.h"
 #include "csettingdlg.h"
 #include "hardwareinforeader.h"
+#include "hidrecognizer.h"
 #include "historypane.h"
 #include "hotplug.h"
 #include "messageboxshow.h"
@@ -100,15 +101,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
   // Device arrival and removal: the native event hook on Windows, the hot-plug source
   // elsewhere. The source starts before the scan so that nothing plugged in meanwhile is
-  // missed; a device seen by both is simply recognised twice.
+  // missed; a device seen by both is simply recognised twice. The identify exchanges run
+  // on workers and their results come back here one by one.
   m_hidDevicesManager.registerNotify(static_cast<quintptr>(winId()));
+  m_pRecognizer = new HIDRecognizer(this);
+  connect(m_pRecognizer, &HIDRecognizer::identified, this, &MainWindow::onDeviceIdentified);
   m_pHotplugMonitor = new HIDHotplugMonitor(this);
   connect(m_pHotplugMonitor, &HIDHotplugMonitor::deviceArrived, this,
           &MainWindow::onHotplugArrived);
   connect(m_pHotplugMonitor, &HIDHotplugMonitor::deviceRemoved, this,
           &MainWindow::onHotplugRemoved);
   m_pHotplugMonitor->start();
-  m_hidDevicesManager.scanDevices();
+  m_pRecognizer->scanDevices();
 
   refreshDeviceList();
 
@@ -351,12 +355,17 @@ void MainWindow::showDeviceTable() {
 }
 
 void MainWindow::onHotplugArrived(const QString& path, ushort vendorId, ushort productId) {
+  m_pRecognizer->recognize(path, vendorId, productId);
+}
+
+void MainWindow::onDeviceIdentified(const HIDIdentifyResult& result) {
   const int before = m_hidDevicesManager.devices().size();
-  m_hidDevicesManager.handleArrival(path, vendorId, productId);
+  m_hidDevicesManager.applyIdentifyResult(result);
   if (m_hidDevicesManager.devices().size() != before) refreshDeviceList();
 }
 
 void MainWindow::onHotplugRemoved(const QString& path) {
+  m_pRecognizer->forget(path);
   const int before = m_hidDevicesManager.devices().size();
   m_hidDevicesManager.handleRemoval(path);
   if (m_hidDevicesManager.devices().size() != before) refreshDeviceList();

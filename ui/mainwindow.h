@@ -22,6 +22,7 @@ class CSettingDlg;
 class QTimer;
 class SettingsWatcher;
 class HIDHotplugMonitor;
+class HIDRecognizer;
 class SendHIDDataThread;
 
 namespace Ui {
@@ -75,6 +76,7 @@ class MainWindow : public QMainWindow {
  private:
   void onHotplugArrived(const QString& path, ushort vendorId, ushort productId);
   void onHotplugRemoved(const QString& path);
+  void onDeviceIdentified(const HIDIdentifyResult& result);
   void loadAppStyleSheet();
   void connectSettingDialog(CSettingDlg* dialog);
   template <typename Source>
@@ -101,4 +103,5 @@ class MainWindow : public QMainWindow {
   SettingsWatcher* m_pSettingsWatcher = nullptr;
   QTimer* m_pTrayWait = nullptr;
   COMMON::HardwareInfo m_lastSample;
+  HIDRecognizer* m_pRecognizer = nullptr;
 };

@@ -428,7 +428,7 @@ void TstE2E::runsEndToEnd() {
 
   // The day's log: its header, and nothing went wrong beyond what this machine and
   // the unplugging explain: the update server cannot be reached from here, and the
-  // sending thread may try the unplugged device once before the hot-plug poll sees it go.
+  // sending thread may try the unplugged device a few times before the hot-plug poll sees it go.
   const QStringList logs = QDir(binDir_->filePath(QStringLiteral("logs")))
                                .entryList({QStringLiteral("Log_*.txt")}, QDir::Files);
   QCOMPARE(logs.size(), 1);
@@ -439,7 +439,8 @@ void TstE2E::runsEndToEnd() {
   QVERIFY(text.contains(QStringLiteral("* Device Monitor Application Running Log Information.\n")));
   const QStringList explained = {
       QStringLiteral("FtpManager::onCmdFinished(): FTP command Failed."),
-      QStringLiteral("Open HID device fail, path: ") + deviceB.toUpper() + QStringLiteral(" ===")};
+      QStringLiteral("Open HID device fail, path: ") + deviceB + QStringLiteral(" ==="),
+      QStringLiteral("Send data to HID device fail. [device disconnected]")};
   for (const QString& line : text.split(QLatin1Char('\n'))) {
     if (!line.contains(QStringLiteral("[Error"))) continue;
     bool known = false;

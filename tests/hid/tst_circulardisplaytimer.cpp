@@ -120,6 +120,14 @@ class TestCircularDisplayTimer : public QObject {
     QCOMPARE(rotation.interval(), COMMON::kDefaultChangeInterval);
   }
 
+  void intervalChangesApplyWhileRunning() {
+    COMMON::writeSetting(COMMON::kKeyChangeInterval, QStringLiteral("600000"));
+    CircularDisplayTimer rotation;
+    rotation.start();  // on GPU temperature; the next move would be ten minutes away
+    rotation.setInterval(30);
+    QTRY_COMPARE_WITH_TIMEOUT(rotation.currentItem(), kFan, 10000);
+  }
+
   void timerDrivesTheRotation() {
     COMMON::writeSetting(COMMON::kKeyChangeInterval, QStringLiteral("30"));
     CircularDisplayTimer rotation;

@@ -1,9 +1,13 @@
 // Recognition of display devices against simulated ones (devsim linked in place of hidapi).
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 #include "hiddevicesmanager.h"
+#include "hidrecognizer.h"
 #include "hidtestsupport.h"
 
 using hidtest::writeDevices;
@@ -66,6 +70,7 @@ class TestHIDDevicesManager : public QObject {
                "Read HID device data fail: no reply within %1 ms, device path: "
                "/dev/hidraw-sim1!")
                .arg(HIDDevicesManager::kReplyTimeoutMs);
+    QTest::newRow("answers late") << "delay=1200" << true << "";
     QTest::newRow("no serial string") << "serial=none" << false << "";
     QTest::newRow("frames rejected later") << "fail=reject" << true << "";
   }
@@ -92,6 +97,71 @@ class TestHIDDevicesManager : public QObject {
     const QStringList frames = hidtest::readLog(log_);
     QCOMPARE(frames.filter(" open").size() - frames.filter(" open-fail").size(),
              frames.filter(" close").size());
+  }
+
+  // Ten silent interfaces and two that stall the identify write arrive together with one
+  // that answers: the exchanges run beside the event loop, which keeps turning.
+  void recognitionLeavesTheEventLoopFree() {
+    QStringList lines{"/dev/hidraw-sim30"};
+    for (int i = 0; i < 10; ++i) lines << QStringLiteral("/dev/hidraw-sim4%1 fail=silent").arg(i);
+    lines << "/dev/hidraw-sim51 write-delay=2000"
+          << "/dev/hidraw-sim52 write-delay=2000"
+          << "/dev/hidraw-sim53";
+    QVERIFY(writeDevices(config_, lines));
+    auto capture = std::make_unique<hidtest::LogCapture>();
+    HIDDevicesManager manager;
+    HIDRecognizer recognizer;
+    int results = 0;
+    connect(&recognizer, &HIDRecognizer::identified, this, [&](const HIDIdentifyResult& result) {
+      manager.applyIdentifyResult(result);
+      ++results;
+    });
+    qint64 worstDelay = 0;
+    QElapsedTimer sinceLast;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this,
+            [&] { worstDelay = qMax(worstDelay, sinceLast.restart() - probe.interval()); });
+    sinceLast.start();
+    probe.start(5);
+    for (const QString& line : qAsConst(lines))
+      recognizer.recognize(line.section(' ', 0, 0), 0x2E3C, 0x0A15);
+    recognizer.forget("/dev/hidraw-sim53");  // unplugged meanwhile
+    QTRY_COMPARE_WITH_TIMEOUT(results, 13, 20000);
+    probe.stop();
+    QCOMPARE(manager.devices().keys(),
+             QStringList({"/DEV/HIDRAW-SIM30", "/DEV/HIDRAW-SIM51", "/DEV/HIDRAW-SIM52"}));
+    QCOMPARE(capture->count("Read HID device data fail: no reply within"), 10);
+    capture.reset();
+    qInfo("longest event-loop delay while recognising: %lld ms", worstDelay);
+    QVERIFY2(worstDelay < 250, qPrintable(QString::number(worstDelay)));
+  }
+
+  // A node this user may not open: one warning with the remedy, again after a replug only.
+  void permissionWarningOncePerPlugIn() {
+    QTemporaryDir nodes;
+    const QString node = nodes.filePath("hidraw-denied");
+    QFile file(node);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(file.setPermissions({}));
+    QVERIFY(writeDevices(config_, {node + " fail=open"}));
+    hidtest::LogCapture capture;
+    HIDDevicesManager manager;
+    {
+      // Root may open anything: look at the node as an ordinary user would.
+      const bool root = ::geteuid() == 0;
+      if (root) QVERIFY(::seteuid(65534) == 0);
+      const auto restore = qScopeGuard([root] {
+        if (root && ::seteuid(0) != 0) qFatal("cannot return to root");
+      });
+      QVERIFY(!manager.handleArrival(node, 0x2E3C, 0x0A15));
+      QVERIFY(!manager.handleArrival(node, 0x2E3C, 0x0A15));
+      manager.handleRemoval(node);
+      QVERIFY(!manager.handleArrival(node, 0x2E3C, 0x0A15));
+    }
+    const QStringList warnings = capture.lines().filter("No permission to open HID device " + node);
+    QCOMPARE(warnings.size(), 2);
+    QVERIFY2(warnings.first().contains("71-stelvox.rules"), qPrintable(warnings.first()));
   }
 
   void missingSerialStillArrivesByNotification() {

@@ -1,8 +1,59 @@
-// Decoding of device-change messages, hot-plug events and enumeration diffs.
+// Decoding of device-change messages, hot-plug events and enumeration diffs; the choice of
+// the hot-plug source and the packaged udev rule.
 #include <QtTest>
 
 #include "devicechange.h"
 #include "hotplug.h"
+#include "hotplug_p.h"
+
+namespace {
+
+// One device on the way from a hidraw node up to the USB device, as udev matches it.
+struct UdevDevice {
+  QString kernel;
+  QString subsystem;
+  QMap<QString, QString> attributes;
+};
+
+bool globMatches(const QString& pattern, const QString& text) {
+  return QRegularExpression(QRegularExpression::anchoredPattern(
+                                QRegularExpression::wildcardToRegularExpression(pattern)))
+      .match(text)
+      .hasMatch();
+}
+
+// Whether every match key of a rule holds: the node's own keys on the node, the parent
+// keys (KERNELS, SUBSYSTEMS, ATTRS) all on one and the same device of the chain.
+bool ruleMatches(const QList<QPair<QString, QString>>& matches, const QList<UdevDevice>& chain) {
+  QList<QPair<QString, QString>> parentKeys;
+  for (const auto& match : matches) {
+    if (match.first == "SUBSYSTEM") {
+      if (!globMatches(match.second, chain.first().subsystem)) return false;
+    } else if (match.first == "KERNEL") {
+      if (!globMatches(match.second, chain.first().kernel)) return false;
+    } else {
+      parentKeys << match;
+    }
+  }
+  for (const UdevDevice& device : chain) {
+    bool all = true;
+    for (const auto& key : qAsConst(parentKeys)) {
+      if (key.first == "KERNELS")
+        all = all && globMatches(key.second, device.kernel);
+      else if (key.first == "SUBSYSTEMS")
+        all = all && globMatches(key.second, device.subsystem);
+      else if (key.first.startsWith("ATTRS{"))
+        all = all && device.attributes.contains(key.first.mid(6).chopped(1)) &&
+              globMatches(key.second, device.attributes.value(key.first.mid(6).chopped(1)));
+      else
+        all = false;  // a key this check does not know: fail loudly
+    }
+    if (all) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 class TestHIDParsing : public QObject {
   Q_OBJECT
@@ -165,6 +216,87 @@ class TestHIDParsing : public QObject {
     QCOMPARE(HIDHotplugMonitor::forcedSource(" Kernel "), HIDHotplugMonitor::Source::Kernel);
     QCOMPARE(HIDHotplugMonitor::forcedSource("poll"), HIDHotplugMonitor::Source::Poll);
     QCOMPARE(HIDHotplugMonitor::forcedSource("usb"), HIDHotplugMonitor::Source::None);
+  }
+
+  // Which sources start() tries, in order.
+  void hotplugSourceChoice_data() {
+    QTest::addColumn<QString>("forced");
+    QTest::addColumn<bool>("udevDaemon");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("udev daemon runs") << "" << true << "udev kernel poll";
+    QTest::newRow("no udev daemon (container)") << "" << false << "kernel poll";
+    QTest::newRow("forced") << "poll" << true << "poll";
+    QTest::newRow("forced without its daemon") << "udev" << false << "udev";
+    QTest::newRow("unknown name") << "usb" << true << "udev kernel poll";
+  }
+  void hotplugSourceChoice() {
+    QFETCH(QString, forced);
+    QFETCH(bool, udevDaemon);
+    QFETCH(QString, expected);
+    QStringList names;
+    for (auto source : HIDHotplugMonitor::sourcesToTry(forced, hotplugOrderFor(udevDaemon)))
+      names << HIDHotplugMonitor::sourceName(source);
+    QCOMPARE(names.join(' '), expected);
+  }
+
+  // The packaged rule opens the displays' hidraw nodes, and only theirs, to the seat's user.
+  void udevRule_data() {
+    QTest::addColumn<QString>("hidName");    // the HID device's kernel name
+    QTest::addColumn<QString>("usbVendor");  // idVendor as sysfs writes it; empty: not USB
+    QTest::addColumn<QString>("usbProduct");
+    QTest::addColumn<bool>("granted");
+    QTest::newRow("display over USB") << "0003:2E3C:0A15.0001"
+                                      << "2e3c"
+                                      << "0a15" << true;
+    QTest::newRow("display over Bluetooth") << "0005:2E3C:0A15.0002"
+                                            << ""
+                                            << "" << true;
+    QTest::newRow("other product") << "0003:2E3C:0A16.0003"
+                                   << "2e3c"
+                                   << "0a16" << false;
+    QTest::newRow("other vendor") << "0003:046D:0A15.0004"
+                                  << "046d"
+                                  << "0a15" << false;
+  }
+  void udevRule() {
+    QFETCH(QString, hidName);
+    QFETCH(QString, usbVendor);
+    QFETCH(QString, usbProduct);
+    QFETCH(bool, granted);
+    const QString rulesPath =
+        qEnvironmentVariable("STELVOX_SOURCE_DIR") + "/packaging/71-stelvox.rules";
+    // Sorted before 73-seat-late.rules, which turns the uaccess tag into an access right.
+    QVERIFY(QFileInfo(rulesPath).fileName() < QStringLiteral("73-seat-late.rules"));
+    QFile file(rulesPath);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(rulesPath));
+
+    QList<UdevDevice> chain{{"hidraw0", "hidraw", {}}, {hidName, "hid", {}}};
+    if (!usbVendor.isEmpty()) {
+      chain.append({"1-1:1.2", "usb", {{"bInterfaceNumber", "02"}}});
+      chain.append({"1-1", "usb", {{"idVendor", usbVendor}, {"idProduct", usbProduct}}});
+    }
+    const QRegularExpression pair("([A-Z]+(?:\\{\\w+\\})?)\\s*(==|!=|\\+=|:=|=)\\s*\"([^\"]*)\"");
+    bool uaccess = false;
+    int rules = 0;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+      if (line.trimmed().isEmpty() || line.trimmed().startsWith('#')) continue;
+      ++rules;
+      QList<QPair<QString, QString>> matches;
+      QStringList assignments;
+      for (auto it = pair.globalMatch(line); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        QVERIFY2(m.captured(2) != "!=", qPrintable(line));
+        if (m.captured(2) == "==")
+          matches << qMakePair(m.captured(1), m.captured(3));
+        else
+          assignments << m.captured(1) + m.captured(2) + m.captured(3);
+      }
+      QVERIFY2(matches.contains(qMakePair(QString("SUBSYSTEM"), QString("hidraw"))),
+               qPrintable(line));
+      if (ruleMatches(matches, chain)) uaccess = uaccess || assignments.contains("TAG+=uaccess");
+    }
+    QVERIFY(rules > 0);
+    QCOMPARE(uaccess, granted);
   }
 };
 

@@ -1,8 +1,11 @@
 // The send thread against simulated devices (devsim linked in place of hidapi).
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "circulardisplaytimer.h"
@@ -71,6 +74,9 @@ class TestSendHIDDataThread : public QObject {
     QTest::newRow("no-value marker is 0")
         << QStringList() << QStringList({"--", "--", "--", "--", "--"})
         << "item=0x01 unit=0 alarm=0x00 cpu=0 cpu_usage=0 gpu=0 gpu_usage=0 fan=0";
+    QTest::newRow("no-value marker is 0 in fahrenheit too, not 32")
+        << QStringList({"temperature unit=1"}) << QStringList({"--", "--", "--", "--", "--"})
+        << "item=0x01 unit=1 alarm=0x00 cpu=0 cpu_usage=0 gpu=0 gpu_usage=0 fan=0";
     QTest::newRow("setting names are case-sensitive")
         << QStringList({"Temperature Unit=1", "temperature  unit=1"})
         << QStringList({"36", "0", "36", "0", "0"})
@@ -123,9 +129,10 @@ class TestSendHIDDataThread : public QObject {
   void failuresAreLoggedAndTheRestServed_data() {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("logged");  // empty: nothing
-    const QString where = " VID: 2E3C, PID: A15, Device Path: /DEV/HIDRAW-SIM3!";
+    // Paths as the system spells them: "/DEV/HIDRAW3" names no file on Linux.
+    const QString where = " VID: 2E3C, PID: A15, Device Path: /dev/hidraw-sim3!";
     QTest::newRow("cannot open") << "fail=open"
-                                 << "=== Open HID device fail, path: /DEV/HIDRAW-SIM3 ===";
+                                 << "=== Open HID device fail, path: /dev/hidraw-sim3 ===";
     QTest::newRow("write fails") << "fail=write"
                                  << "";
     QTest::newRow("read fails") << "fail=read"
@@ -139,7 +146,7 @@ class TestSendHIDDataThread : public QObject {
     QTest::newRow("rejects") << "fail=reject"
                              << ">>> Send data to HID device fail! reply error.<<<\n" + where;
     QTest::newRow("gone") << "absent"
-                          << "=== Open HID device fail, path: /DEV/HIDRAW-SIM3 ===";
+                          << "=== Open HID device fail, path: /dev/hidraw-sim3 ===";
   }
   void failuresAreLoggedAndTheRestServed() {
     QFETCH(QString, options);
@@ -148,9 +155,10 @@ class TestSendHIDDataThread : public QObject {
     if (options != "absent") devices << "/dev/hidraw-sim3 " + options;
     QVERIFY(writeDevices(config_, devices));
     hidtest::LogCapture capture;
-    SendHIDDataThread thread;
-    thread.setDevices(table({device("/dev/hidraw-sim3"), device("/dev/hidraw-sim4")}));
-    thread.sendDataToHIDDevice();
+    auto thread = std::make_unique<SendHIDDataThread>();
+    thread->setDevices(table({device("/dev/hidraw-sim3"), device("/dev/hidraw-sim4")}));
+    thread->sendDataToHIDDevice();
+    thread.reset();  // handles live as long as their device is served
     const QStringList lines = capture.lines().filter("SendHIDDataThread::sendDataToHIDDevice");
     if (logged.isEmpty()) {
       QVERIFY2(lines.isEmpty(), qPrintable(lines.join('\n')));
@@ -227,6 +235,63 @@ class TestSendHIDDataThread : public QObject {
     clock.start();
     thread.reset();
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+  }
+
+  // Devices that never answer or stall their writes cost the others nothing: each healthy
+  // display keeps about two frames a second, the GUI thread's calls never wait for device
+  // I/O (nothing is sent or read under the mutex), and a stalled write does not hold up
+  // the exit.
+  void eachDisplayAtItsOwnPace() {
+    const QStringList healthy{"/dev/hidraw-sim20", "/dev/hidraw-sim23"};
+    const QString stalling = "/dev/hidraw-sim22";
+    QVERIFY(writeDevices(config_, {healthy[0], "/dev/hidraw-sim21 fail=silent-frames",
+                                   stalling + " write-delay=3000", healthy[1]}));
+    auto thread = std::make_unique<SendHIDDataThread>();
+    thread->setDevices(table(
+        {device(healthy[0]), device("/dev/hidraw-sim21"), device(stalling), device(healthy[1])}));
+    // What the sampler and the settings dialog do on the GUI thread, timed.
+    qint64 longestCall = 0;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+      QElapsedTimer call;
+      call.start();
+      thread->onSetHardwareData({"40", "10", "40", "10", "900"});
+      thread->onSettingValueChanged(COMMON::kKeyFanRpmAlarm, "300");
+      longestCall = qMax(longestCall, call.elapsed());
+    });
+    probe.start(10);
+    thread->start();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        framesOf(log_, healthy[0]).size() >= 9 && framesOf(log_, healthy[1]).size() >= 9, 30000);
+    probe.stop();
+    QVERIFY2(longestCall < 100, qPrintable(QString::number(longestCall)));
+
+    for (const QString& path : healthy) {
+      QList<qint64> gaps;
+      const QStringList frames = framesOf(log_, path);
+      for (int i = 1; i < frames.size(); ++i)
+        gaps << frames[i].section(' ', 0, 0).toLongLong() -
+                    frames[i - 1].section(' ', 0, 0).toLongLong();
+      std::sort(gaps.begin(), gaps.end());
+      qInfo("%s: frame gaps %lld to %lld ms, median %lld ms", qPrintable(path), gaps.first(),
+            gaps.last(), gaps[gaps.size() / 2]);
+      QVERIFY2(gaps.first() >= 400, qPrintable(QString::number(gaps.first())));
+      QVERIFY2(gaps[gaps.size() / 2] <= 750, qPrintable(QString::number(gaps[gaps.size() / 2])));
+    }
+
+    const qint64 leaving = QDateTime::currentMSecsSinceEpoch();
+    QElapsedTimer clock;
+    clock.start();
+    thread.reset();
+    const qint64 exitMs = clock.elapsed();
+    qInfo("destruction took %lld ms", exitMs);
+    QVERIFY2(exitMs < 300, qPrintable(QString::number(exitMs)));
+    // The stalled write ends on its own later, and its link then closes the device.
+    QTRY_VERIFY_WITH_TIMEOUT(hidtest::readLog(log_).filter(stalling + " close").size() == 1, 10000);
+    const QStringList stalled = framesOf(log_, stalling);
+    QVERIFY(!stalled.isEmpty());
+    QVERIFY2(stalled.last().section(' ', 0, 0).toLongLong() >= leaving,
+             "the exit was not measured during a stalled write");
   }
 };
 

@@ -318,7 +318,8 @@ void TestMainWindow::devicesPresentAtStart() {
                 "/dev/hidraw-sim1 uuid=AAAAAAAAAAAAAAAAAAAAAAAA",
                 "/dev/hidraw-sim3 pid=0A16 uuid=CCCCCCCCCCCCCCCCCCCCCCCC"});
   window_ = std::make_unique<TrayDesktopWindow>();
-  QCOMPARE(table()->rowCount(), 2);
+  // Recognised beside the event loop, one refresh per device found.
+  QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 2, kHotplugTimeoutMs);
   QCOMPARE(table()->item(0, 5)->text(), QStringLiteral("/dev/hidraw-sim1"));
   QCOMPARE(table()->item(1, 5)->text(), QStringLiteral("/dev/hidraw-sim2"));
   QCOMPARE(trayDevices(),
@@ -330,7 +331,7 @@ void TestMainWindow::devicesPresentAtStart() {
 void TestMainWindow::aboutShowsTheFirstDevice() {
   writeDevices({"/dev/hidraw-sim9 hw=3.1 fw=4.2", "/dev/hidraw-sim4 hw=2.0 fw=1.7"});
   window_ = std::make_unique<TrayDesktopWindow>();
-  QCOMPARE(table()->rowCount(), 2);
+  QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 2, kHotplugTimeoutMs);
 
   QString hardware, firmware;
   whenModalOpens([&](QWidget* modal) {

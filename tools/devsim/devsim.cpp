@@ -45,6 +45,7 @@ struct SimDevice {
   bool failOpen = false, failWrite = false, failRead = false;
   bool silent = false, silentFrames = false, badReport = false, reject = false;
   int delayMs = 0;
+  int writeDelayMs = 0;
 };
 
 struct PendingReply {
@@ -64,10 +65,11 @@ struct hid_device_ {
 
 namespace {
 
-std::mutex g_mutex;
-std::map<std::string, SimDevice> g_devices;
-std::set<hid_device*> g_handles;
-std::wstring g_globalError;
+// The state is never destroyed: a program may leave a thread inside a call when it exits.
+std::mutex& g_mutex = *new std::mutex;
+std::map<std::string, SimDevice>& g_devices = *new std::map<std::string, SimDevice>;
+std::set<hid_device*>& g_handles = *new std::set<hid_device*>;
+std::wstring& g_globalError = *new std::wstring;
 struct ConfigStamp {
   std::string path;
   dev_t dev = 0;
@@ -77,13 +79,14 @@ struct ConfigStamp {
   bool operator==(const ConfigStamp& o) const {
     return path == o.path && dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
   }
-} g_stamp;
+};
+ConfigStamp& g_stamp = *new ConfigStamp;
 // What each display shows now, for the screen print.
 struct Shown {
   HIDReport::FrameContent content;
   bool any = false;
 };
-std::map<std::string, Shown> g_shown;
+std::map<std::string, Shown>& g_shown = *new std::map<std::string, Shown>;
 
 std::string env(const char* name) {
   const char* value = std::getenv(name);
@@ -195,6 +198,10 @@ bool parseDeviceLine(const std::string& line, int number, SimDevice* device) {
       char* end = nullptr;
       device->delayMs = int(std::strtol(value.c_str(), &end, 10));
       ok = !value.empty() && *end == '\0' && device->delayMs >= 0;
+    } else if (key == "write-delay") {
+      char* end = nullptr;
+      device->writeDelayMs = int(std::strtol(value.c_str(), &end, 10));
+      ok = !value.empty() && *end == '\0' && device->writeDelayMs >= 0;
     } else if (key == "fail") {
       std::istringstream modes(value);
       std::string mode;
@@ -296,7 +303,7 @@ void freeInfoStrings(hid_device_info* info) {
 }
 
 // Entries of enumerations we made, told apart from those of the real library.
-std::set<hid_device_info*> g_ourEntries;
+std::set<hid_device_info*>& g_ourEntries = *new std::set<hid_device_info*>;
 
 template <typename F>
 F realFunction(const char* name) {
@@ -497,7 +504,16 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     return -1;
   }
   reloadIfChanged();
-  const auto found = g_devices.find(dev->path);
+  auto found = g_devices.find(dev->path);
+  if (found != g_devices.end() && found->second.writeDelayMs > 0) {
+    // A device that stalls the write: the caller blocks, as in write(2) on a hidraw node.
+    const auto until = Clock::now() + std::chrono::milliseconds(found->second.writeDelayMs);
+    lock.unlock();
+    std::this_thread::sleep_until(until);
+    lock.lock();
+    reloadIfChanged();
+    found = g_devices.find(dev->path);
+  }
   if (found == g_devices.end()) {
     setError(dev, "device disconnected");
     logLine(dev->path, "write-fail", "reason=departed");
