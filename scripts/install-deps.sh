@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and `make run` need.
+# Installs the Debian packages the build, the tests, the packaging and `make run` need.
 # Quiet and quick when everything is present already.
 set -euo pipefail
 
@@ -12,6 +12,8 @@ packages=(
   python3-pyftpdlib
   xvfb xauth x11-utils fonts-wqy-microhei
   procps psmisc
+  makeself lintian desktop-file-utils appstream fakeroot dpkg-dev file man-db
+  trayer xdotool dbus minisign
 )
 
 missing=()
