@@ -33,7 +33,7 @@ purge_leaves_nothing() {
   files="$(package_files)"
   apt-get purge -y stelvox >"$work/apt.log" 2>&1 || fail "purge: $(cat "$work/apt.log")"
   for f in $files; do [ -e "$f" ] && fail "purge left $f"; done
-  for d in /usr/share/doc/stelvox /usr/lib/x86_64-linux-gnu/stelvox /usr/lib/stelvox; do
+  for d in /usr/share/doc/stelvox /usr/lib/stelvox; do
     [ -e "$d" ] && fail "purge left $d"
   done
   dpkg-query -W stelvox >/dev/null 2>&1 && fail "purge left the package known to dpkg"

@@ -53,7 +53,8 @@ class TstPackage : public QObject {
 };
 
 void TstPackage::initTestCase() {
-  for (const char* tool : {"cpack", "dpkg-deb", "lintian", "makeself", "minisign"})
+  for (const char* tool :
+       {"cpack", "dpkg-deb", "lintian", "makeself", "minisign", "Xvfb", "trayer", "xdotool"})
     if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
       QSKIP(qPrintable(QStringLiteral("%1 is not installed (make deps)").arg(tool)));
   QVERIFY(dist_.isValid());
