@@ -69,7 +69,8 @@ mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS XDG_STATE_HOME XDG_CONFIG_HOME
 Xvfb -displayfd 3 -screen 0 1024x700x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY QT_QPA_PLATFORM=xcb
 fixture="$source/tests/fixtures/amd-desktop"
 echo "/dev/hidraw-installed serial=SIM-0001 hw=1.0 fw=1.0" >"$work/devsim.conf"
 start_program() {
