@@ -126,6 +126,28 @@ sleep 1 # a sample to show
 "$build/tests/tst_e2e_shot" "$shots/installed-window.png" || fail "screenshot"
 ok "window shown: $shots/installed-window.png"
 
+# --- An ordinary user at the desk: no root, and nothing copied by hand.
+useradd --create-home desk >/dev/null 2>&1 || fail "could not add a user"
+desk="$(mktemp -d)"
+chown desk: "$desk" && chmod 700 "$desk" && mkdir -m 700 "$desk/runtime" && chown desk: "$desk/runtime"
+echo "/dev/hidraw-desk serial=SIM-0002" >"$desk/devsim.conf"
+(cd /home/desk && HOME=/home/desk XDG_RUNTIME_DIR="$desk/runtime" HOST_SYS="$fixture/sys" \
+  HOST_PROC="$fixture/proc" STELVOX_HOTPLUG=poll STELVOX_DEVSIM_CONFIG="$desk/devsim.conf" \
+  STELVOX_DEVSIM_LOG="$desk/frames.log" LD_PRELOAD="$build/bin/libstelvox-devsim.so" \
+  ASAN_OPTIONS="${PROGRAM_ASAN_OPTIONS:-}" \
+  exec setpriv --reuid=desk --regid=desk --init-groups /usr/bin/stelvox >"$desk/out" 2>&1) &
+user_program=$!
+user_values_or_end() {
+  grep -q "cpu=48 .*fan=1065" "$desk/frames.log" || ! kill -0 "$user_program"
+}
+wait_for 600 user_values_or_end
+grep -q "cpu=48 .*fan=1065" "$desk/frames.log" ||
+  fail "no values for an ordinary user: $(tail -5 "$desk/out")"
+ls /home/desk/.local/state/Stelvox/logs/Log_*.txt >/dev/null 2>&1 || fail "no log for the user"
+kill -TERM "$user_program"
+wait_for 200 sh -c "! kill -0 $user_program" || fail "the user's program did not end"
+ok "an ordinary user sees values, with the log in their state folder"
+
 # --- Removing it while it runs: the package goes, the running program stays.
 apt-get remove -y stelvox >"$work/apt.log" 2>&1 || fail "remove: $(cat "$work/apt.log")"
 grep -q "Stelvox is running" "$work/apt.log" || fail "no word on the running program"
