@@ -5,7 +5,7 @@ JOBS      ?= $(shell nproc)
 CTEST_ARGS ?=
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build build-asan build-fuzz test test-normal test-asan test-fuzz run bench fuzz soak format install clean
+.PHONY: all deps build build-asan build-fuzz test test-normal test-asan test-fuzz run bench fuzz soak format install package release clean
 
 all: build
 
@@ -70,6 +70,16 @@ format:
 
 install: build
 	cmake --install $(BUILD_DIR)
+
+# The Debian package of the normal build, checked with lintian, into $(BUILD_DIR)/dist.
+package: build
+	@./scripts/package.sh $(BUILD_DIR) $(BUILD_DIR)/dist
+
+# The update installer StelvoxSetup_V<version>.run beside the package, and its
+# signature when a minisign secret key is given: make release MINISIGN_KEY=<file>.
+MINISIGN_KEY ?=
+release: package
+	@./scripts/release.sh $(BUILD_DIR)/dist $(MINISIGN_KEY)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "filelocations.h"
+
 namespace {
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian), without the C
@@ -63,4 +65,9 @@ bool CrashHandler::dumpFilePath(const char* directory, long long localSeconds, c
   p += 14;
   std::memcpy(p, kSuffix, sizeof kSuffix);
   return true;
+}
+
+QString CrashHandler::dumpParentFolder(const QString& programFolder) {
+  return COMMON::platform::keepsFilesBesideProgram(programFolder) ? QString()
+                                                                  : COMMON::platform::stateFolder();
 }

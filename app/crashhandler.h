@@ -1,6 +1,7 @@
 // Crash dumps: handlers for the fatal signals write a report file into
-// "DumpCrashes" under the working directory, start a separate process that tells
-// the user where it is, and then let the process end with the original signal.
+// "DumpCrashes" under the working directory (under the user's state folder for an
+// installed program), start a separate process that tells the user where it is, and
+// then let the process end with the original signal.
 #pragma once
 
 #include <QStringList>
@@ -16,9 +17,15 @@ class CrashHandler {
 
   // Installs the handlers. Call first thing in main, before any thread exists.
   // `messageProgram` is started (with no arguments, kMessageVariable set) to show
-  // the message; null means this executable. Returns false when a handler could
-  // not be installed.
-  static bool install(const char* messageProgram = nullptr);
+  // the message; null means this executable. `programFolder` is the folder whose
+  // kind decides where dumps go (dumpParentFolder); null means this executable's.
+  // Returns false when a handler could not be installed.
+  static bool install(const char* messageProgram = nullptr, const char* programFolder = nullptr);
+
+  // The folder that receives "DumpCrashes": empty for the working directory of the
+  // moment (a program run from a folder of the user's own), else the user's state
+  // folder for the program.
+  static QString dumpParentFolder(const QString& programFolder);
 
   // Puts our handler back on every fatal signal whose handler a module replaced
   // after install(), logging a warning once per signal; returns the signals'

@@ -15,6 +15,9 @@
 #include <climits>
 #include <cstring>
 
+#include <QFile>
+#include <QFileInfo>
+
 #include "constants.h"
 #include "crashhandler.h"
 #include "rslogger.h"
@@ -58,6 +61,8 @@ char* g_childEnvironment[kMaxEnvironment + 2];
 char g_messageEntry[PATH_MAX + 64];
 
 char g_directory[PATH_MAX];
+// Set by install() for an installed program; empty: the working directory at the crash.
+char g_fixedDirectory[PATH_MAX];
 char g_dumpPath[PATH_MAX + 64];
 
 const char* signalName(int number) {
@@ -282,13 +287,25 @@ void onFatalSignal(int number, siginfo_t* info, void* context) {
   char stamp[15];
   CrashHandler::formatStamp(local, stamp);
 
-  if (syscall(SYS_getcwd, g_directory, sizeof g_directory) <= 0) std::strcpy(g_directory, ".");
+  if (g_fixedDirectory[0] != '\0')
+    std::memcpy(g_directory, g_fixedDirectory, sizeof g_directory);
+  else if (syscall(SYS_getcwd, g_directory, sizeof g_directory) <= 0)
+    std::strcpy(g_directory, ".");
   if (!CrashHandler::dumpFilePath(g_directory, local, g_dumpPath, sizeof g_dumpPath))
     CrashHandler::dumpFilePath(".", local, g_dumpPath, sizeof g_dumpPath);
 
   char folder[sizeof g_dumpPath];
   std::memcpy(folder, g_dumpPath, sizeof folder);
   *std::strrchr(folder, '/') = '\0';
+  // The state folder may not exist yet; its levels are private to the user.
+  if (g_fixedDirectory[0] != '\0') {
+    for (char* slash = std::strchr(folder + 1, '/'); slash != nullptr;
+         slash = std::strchr(slash + 1, '/')) {
+      *slash = '\0';
+      mkdir(folder, 0700);
+      *slash = '/';
+    }
+  }
   mkdir(folder, 0755);
   const int fd = open(g_dumpPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   {
@@ -342,16 +359,22 @@ long CrashHandler::utcOffsetAt(std::time_t utc) {
   return offset;
 }
 
-bool CrashHandler::install(const char* messageProgram) {
+bool CrashHandler::install(const char* messageProgram, const char* programFolder) {
   prepareLocalTime(std::time(nullptr));
 
+  char executable[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
+  executable[length > 0 ? length : 0] = '\0';
   g_messageProgram[0] = '\0';
-  if (messageProgram != nullptr) {
-    appendText(g_messageProgram, sizeof g_messageProgram, messageProgram);
-  } else {
-    const ssize_t n = readlink("/proc/self/exe", g_messageProgram, sizeof g_messageProgram - 1);
-    g_messageProgram[n > 0 ? n : 0] = '\0';
-  }
+  appendText(g_messageProgram, sizeof g_messageProgram,
+             messageProgram != nullptr ? messageProgram : executable);
+
+  const QString folder = programFolder != nullptr
+                             ? QString::fromLocal8Bit(programFolder)
+                             : QFileInfo(QString::fromLocal8Bit(executable)).absolutePath();
+  g_fixedDirectory[0] = '\0';
+  appendText(g_fixedDirectory, sizeof g_fixedDirectory,
+             QFile::encodeName(dumpParentFolder(folder)).constData());
   g_version[0] = '\0';
   appendText(g_version, sizeof g_version, COMMON::kProgramVersion.toLatin1().constData());
 

@@ -1,18 +1,24 @@
 // The program's entry point: crash handler first, then the single-instance guard,
 // the interface language and the hidden main window living in the notification area.
 #include <QByteArray>
+#include <QDir>
 #include <QMessageBox>
+#include <QTableWidget>
 #include <QTextCodec>
 #include <QTimer>
 #include <QTranslator>
+#include <memory>
 
 #include "constants.h"
 #include "crashhandler.h"
 #include "cupgradedialog.h"
+#include "hardwareinforeader.h"
 #include "mainwindow.h"
 #include "messageboxshow.h"
 #include "qsingleapplication.h"
+#include "rslogger.h"
 #include "settings.h"
+#include "startupreport.h"
 
 namespace {
 
@@ -42,6 +48,38 @@ int showCrashMessage(int& argc, char** argv, const QString& dumpPath) {
   return 0;
 }
 
+void logStartup() {
+  const QString executable = QCoreApplication::applicationFilePath();
+  QString dumps = CrashHandler::dumpParentFolder(QCoreApplication::applicationDirPath());
+  if (dumps.isEmpty()) dumps = QDir::currentPath();
+  const auto& log = RSLogger::instance();
+  log->writeLog(RSLogger::LevelInfo,
+                COMMON::startupLine(executable, RSLogger::defaultFolder(),
+                                    dumps + QStringLiteral("/DumpCrashes")),
+                "main");
+  log->writeLog(RSLogger::LevelInfo, COMMON::platform::notificationAreaDescription(), "main");
+}
+
+// The first pass runs inside the window's constructor, before the helper has reported
+// a CPU usage; the second one, 1.5 s later, is the one worth reporting.
+void logFirstValues(const MainWindow& window) {
+  auto connection = std::make_shared<QMetaObject::Connection>();
+  *connection = QObject::connect(
+      HardwareInfoReader::instance().data(), &HardwareInfoReader::signalsGetHardwareInfo, &window,
+      [connection, &window](COMMON::HardwareInfo sample) {
+        QObject::disconnect(*connection);
+        const auto* devices =
+            window.findChild<QTableWidget*>(QStringLiteral("tableWidget_HIDDevicesTable"));
+        RSLogger::instance()->writeLog(
+            RSLogger::LevelInfo,
+            COMMON::firstSampleLine(
+                {sample.strCPUTemperature, sample.strCPUUsageRate, sample.strGPUTemperature,
+                 sample.strGPUUsageRate, sample.strFanRpm},
+                devices ? devices->rowCount() : 0),
+            "main");
+      });
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -67,10 +105,12 @@ int main(int argc, char* argv[]) {
 
   int result = 0;
   {
+    logStartup();
     MainWindow window;
     app.setMainWindow(&window);
     window.hide();
     window.ensureReachable();
+    logFirstValues(window);
 
     // The window has loaded hidapi, udev, the sensor library and maybe NVML; any of
     // them may have put its own fatal-signal handlers in place of ours.

@@ -1,12 +1,16 @@
 #include "rslogger.h"
 
 #include <QAtomicPointer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextStream>
 #include <QtDebug>
+
+#include "filelocations.h"
 
 namespace {
 
@@ -65,7 +69,14 @@ void RSLogger::openFile(const QString& folder) {
 
   file_ = new QFile(path);
   const bool existed = file_->exists();
-  file_->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
+  if (!file_->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text)) {
+    // Today's name taken by a folder, or no right to write: run without a file.
+    qDebug().noquote()
+        << QStringLiteral("Open log file fail. [%1] %2").arg(path, file_->errorString());
+    delete file_;
+    file_ = nullptr;
+    return;
+  }
   if (!existed) {
     const QString stars(78, QLatin1Char('*'));
     QTextStream out(file_);
@@ -87,6 +98,21 @@ void RSLogger::pruneOldFiles(const QString& folder) {
   QStringList files = dir.entryList({kLogFilePrefix + QStringLiteral("*") + kLogFileSuffix},
                                     QDir::Files | QDir::Hidden, QDir::Name);
   while (files.size() > 2) dir.remove(files.takeFirst());
+}
+
+QString RSLogger::defaultFolder() {
+  return folderFor(QCoreApplication::applicationDirPath(), COMMON::platform::stateFolder());
+}
+
+QString RSLogger::folderFor(const QString& programFolder, const QString& stateFolder) {
+  // No trailing slash in the test: "logs/" of a plain file named "logs" does not exist,
+  // which made a program write into a folder it could never create.
+  const QFileInfo beside(programFolder + QStringLiteral("/logs"));
+  const bool usable =
+      (!beside.exists() && !beside.isSymLink()) || (beside.isDir() && beside.isWritable());
+  if (usable && COMMON::platform::keepsFilesBesideProgram(programFolder))
+    return beside.filePath() + QLatin1Char('/');
+  return stateFolder + QStringLiteral("/logs/");
 }
 
 QString RSLogger::filePath() const { return file_ ? file_->fileName() : QString(); }

@@ -39,8 +39,10 @@ class RSLogger : public QObject {
                             const QString& message);
   // Deletes all but the two newest day files in `folder`.
   static void pruneOldFiles(const QString& folder);
-  // The folder the program logs into on this platform.
+  // The folder the program logs into: "logs" beside the program where it keeps its files
+  // there and that folder is usable, else "logs" in the user's state folder.
   static QString defaultFolder();
+  static QString folderFor(const QString& programFolder, const QString& stateFolder);
 
  private:
   RSLogger(const QString& folder, bool processWide);

@@ -6,6 +6,9 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
 endif()
 
 add_compile_options(-Wall -Wextra -Wpedantic -Werror)
+# Debian's hardening flags, so that what the tests run is what the package ships.
+add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
+add_link_options(-Wl,-z,relro -Wl,-z,now)
 # Every binary lands in one folder, so the program finds its library and helper beside it.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
@@ -14,6 +17,9 @@ option(STELVOX_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSaniti
 if(STELVOX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
+else()
+  # Checked string and memory functions need the optimiser; the sanitizers check more.
+  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endif()
 
 # Update server. The account fields have fixed lengths that the server side expects.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and `make run` need.
+# Installs the Debian packages the build, the tests, the packaging and `make run` need.
 # Quiet and quick when everything is present already.
 set -euo pipefail
 
@@ -11,7 +11,9 @@ packages=(
   umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
   python3-pyftpdlib
   xvfb xauth x11-utils fonts-wqy-microhei
-  procps psmisc dbus-daemon
+  procps psmisc
+  makeself lintian desktop-file-utils appstream fakeroot dpkg-dev file man-db
+  trayer xdotool dbus dbus-daemon minisign
 )
 
 missing=()

@@ -112,10 +112,15 @@ struct CrashRun {
 };
 
 CrashRun runProbe(const QString& workDir, const QString& record, const QString& mode,
-                  int sendSignal) {
+                  int sendSignal, const QString& stateHome = QString()) {
   QProcess probe;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("CRASH_PROBE_RECORD"), record);
+  if (!stateHome.isEmpty()) {
+    // As if installed into a system folder: dumps go to the state folder instead.
+    env.insert(QStringLiteral("CRASH_PROBE_PROGRAM_FOLDER"), QStringLiteral("/usr/bin"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
+  }
   probe.setProcessEnvironment(env);
   probe.setWorkingDirectory(workDir);
   probe.setProcessChannelMode(QProcess::MergedChannels);
@@ -135,8 +140,13 @@ CrashRun runProbe(const QString& workDir, const QString& record, const QString& 
   return run;
 }
 
-QStringList dumpsIn(const QString& workDir) {
-  return QDir(workDir + QStringLiteral("/DumpCrashes"))
+QString dumpFolder(const QString& workDir, bool installed) {
+  return workDir + (installed ? QStringLiteral("/state/Stelvox/DumpCrashes")
+                              : QStringLiteral("/DumpCrashes"));
+}
+
+QStringList dumpsIn(const QString& workDir, bool installed = false) {
+  return QDir(dumpFolder(workDir, installed))
       .entryList(QStringList{QStringLiteral("*")}, QDir::Files, QDir::Name);
 }
 
@@ -147,14 +157,17 @@ void TstCrash::fatalSignalLeavesDump_data() {
   QTest::addColumn<int>("sendSignal");
   QTest::addColumn<int>("expectedSignal");
   QTest::addColumn<QString>("expectedThread");
-  QTest::newRow("bad address") << "segv" << 0 << int(SIGSEGV) << "tst_crash_probe";
-  QTest::newRow("abort") << "abort" << 0 << int(SIGABRT) << "tst_crash_probe";
-  QTest::newRow("stack overflow") << "overflow" << 0 << int(SIGSEGV) << "tst_crash_probe";
-  QTest::newRow("second thread") << "thread" << 0 << int(SIGSEGV) << "crasher";
-  QTest::newRow("SIGSEGV sent") << "wait" << int(SIGSEGV) << int(SIGSEGV) << "tst_crash_probe";
-  QTest::newRow("SIGBUS sent") << "wait" << int(SIGBUS) << int(SIGBUS) << "tst_crash_probe";
-  QTest::newRow("SIGILL sent") << "wait" << int(SIGILL) << int(SIGILL) << "tst_crash_probe";
-  QTest::newRow("SIGFPE sent") << "wait" << int(SIGFPE) << int(SIGFPE) << "tst_crash_probe";
+  QTest::addColumn<bool>("installed");  // run as if from a system folder
+  const QString probe = QStringLiteral("tst_crash_probe");
+  QTest::newRow("bad address") << "segv" << 0 << int(SIGSEGV) << probe << false;
+  QTest::newRow("abort") << "abort" << 0 << int(SIGABRT) << probe << false;
+  QTest::newRow("stack overflow") << "overflow" << 0 << int(SIGSEGV) << probe << false;
+  QTest::newRow("second thread") << "thread" << 0 << int(SIGSEGV) << "crasher" << false;
+  QTest::newRow("SIGSEGV sent") << "wait" << int(SIGSEGV) << int(SIGSEGV) << probe << false;
+  QTest::newRow("SIGBUS sent") << "wait" << int(SIGBUS) << int(SIGBUS) << probe << false;
+  QTest::newRow("SIGILL sent") << "wait" << int(SIGILL) << int(SIGILL) << probe << false;
+  QTest::newRow("SIGFPE sent") << "wait" << int(SIGFPE) << int(SIGFPE) << probe << false;
+  QTest::newRow("installed, state folder") << "segv" << 0 << int(SIGSEGV) << probe << true;
 }
 
 void TstCrash::fatalSignalLeavesDump() {
@@ -162,26 +175,29 @@ void TstCrash::fatalSignalLeavesDump() {
   QFETCH(int, sendSignal);
   QFETCH(int, expectedSignal);
   QFETCH(QString, expectedThread);
+  QFETCH(bool, installed);
   QTemporaryDir work;
   QVERIFY(work.isValid());
   const QString record = work.filePath(QStringLiteral("record.txt"));
+  const QString workPath = QDir(work.path()).canonicalPath();
 
   const QDateTime before = QDateTime::currentDateTime().addSecs(-2);
-  const CrashRun run = runProbe(work.path(), record, mode, sendSignal);
+  const CrashRun run = runProbe(work.path(), record, mode, sendSignal,
+                                installed ? workPath + QStringLiteral("/state") : QString());
   const QDateTime after = QDateTime::currentDateTime().addSecs(2);
   QVERIFY2(run.crashed, run.output.constData());
   QCOMPARE(run.signal, expectedSignal);
 
-  const QStringList dumps = dumpsIn(work.path());
+  const QStringList dumps = dumpsIn(workPath, installed);
   QCOMPARE(dumps.size(), 1);
+  if (installed) QVERIFY(!QFile::exists(work.filePath(QStringLiteral("DumpCrashes"))));
   const QRegularExpressionMatch name =
       QRegularExpression(QStringLiteral("^Exception_(\\d{14})\\.dmp$")).match(dumps.first());
   QVERIFY2(name.hasMatch(), qPrintable(dumps.first()));
   const QDateTime stamp = QDateTime::fromString(name.captured(1), QStringLiteral("yyyyMMddhhmmss"));
   QVERIFY2(stamp >= before && stamp <= after, qPrintable(name.captured(1)));
 
-  const QString path =
-      QDir(work.path()).canonicalPath() + QStringLiteral("/DumpCrashes/") + dumps.first();
+  const QString path = dumpFolder(workPath, installed) + QLatin1Char('/') + dumps.first();
   QFile dump(path);
   QVERIFY(dump.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(dump.readAll());
@@ -196,8 +212,9 @@ void TstCrash::fatalSignalLeavesDump() {
   QVERIFY(text.mid(memoryMap).contains(QStringLiteral("tst_crash_probe")));
   QVERIFY(run.output.contains(path.toLocal8Bit()));
 
-  // The message process runs on after the crashed one is gone.
-  QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 15000);
+  // The message process runs on after the crashed one is gone; it creates the file
+  // before it writes its line.
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 15000);
   QFile recorded(record);
   QVERIFY(recorded.open(QIODevice::ReadOnly));
   QCOMPARE(QString::fromLocal8Bit(recorded.readAll()), QStringLiteral("message %1\n").arg(path));
@@ -216,7 +233,8 @@ void TstCrash::unwritableFolderStillNamesPath() {
   QVERIFY(run.crashed);
   QCOMPARE(run.signal, int(SIGSEGV));
   QVERIFY(run.output.contains("could not write the crash report"));
-  QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 15000);
+  // The line, not just the file: the message process creates it before writing.
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 15000);
   QFile recorded(record);
   QVERIFY(recorded.open(QIODevice::ReadOnly));
   const QString line = QString::fromLocal8Bit(recorded.readAll());

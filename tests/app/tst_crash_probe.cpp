@@ -45,7 +45,7 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  CrashHandler::install();
+  CrashHandler::install(nullptr, std::getenv("CRASH_PROBE_PROGRAM_FOLDER"));
   const char* mode = argc > 1 ? argv[1] : "wait";
   if (std::strcmp(mode, "segv") == 0) writeToBadAddress();
   if (std::strcmp(mode, "abort") == 0) std::abort();

@@ -146,6 +146,60 @@ class TestRSLogger : public QObject {
     QVERIFY(g_debugOutput[1].endsWith("Test::noFolder(): still reported"));
   }
 
+  void todaysNameTakenByAFolder() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(todayFile()));
+    g_debugOutput.clear();
+    QtMessageHandler previous = qInstallMessageHandler(captureDebug);
+    {
+      RSLogger logger(dir.path());
+      QVERIFY(logger.filePath().isEmpty());
+      logger.writeLog(RSLogger::LevelError, "still reported", "Test::nameTaken");
+    }
+    qInstallMessageHandler(previous);
+    QCOMPARE(g_debugOutput.size(), 2);
+    QVERIFY(g_debugOutput[0].startsWith("Open log file fail. [" + dir.filePath(todayFile())));
+  }
+
+  void logFolderRule_data() {
+    QTest::addColumn<QString>("programFolder");  // relative: inside a folder of our own
+    QTest::addColumn<QString>("logsEntry");      // what "logs" beside the program is
+    QTest::addColumn<bool>("beside");
+    QTest::newRow("own folder, no logs yet") << "bin"
+                                             << "" << true;
+    QTest::newRow("own folder, logs folder") << "bin"
+                                             << "folder" << true;
+    QTest::newRow("own folder, logs a plain file") << "bin"
+                                                   << "file" << false;
+    QTest::newRow("own folder, logs a dangling link") << "bin"
+                                                      << "link" << false;
+    QTest::newRow("system folder") << "/usr/bin"
+                                   << "" << false;
+  }
+  void logFolderRule() {
+    QFETCH(QString, programFolder);
+    QFETCH(QString, logsEntry);
+    QFETCH(bool, beside);
+    QTemporaryDir dir;
+    const QString state = dir.filePath("state/Stelvox");
+    if (QDir::isRelativePath(programFolder)) {
+      programFolder = dir.filePath(programFolder);
+      QVERIFY(QDir().mkpath(programFolder));
+      const QString logs = programFolder + "/logs";
+      if (logsEntry == "folder") QVERIFY(QDir().mkdir(logs));
+      if (logsEntry == "file") touch(logs);
+      if (logsEntry == "link") QVERIFY(QFile::link(dir.filePath("gone"), logs));
+    }
+    const QString folder = RSLogger::folderFor(programFolder, state);
+    QCOMPARE(folder, beside ? programFolder + "/logs/" : state + "/logs/");
+    // Wherever it is, the logger can write there.
+    QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    RSLogger logger(folder);
+    qInstallMessageHandler(previous);
+    QVERIFY(!logger.filePath().isEmpty());
+  }
+
   void concurrentWritersNeitherInterleaveNorLose() {
     QTemporaryDir dir;
     constexpr int kThreads = 8;

@@ -35,7 +35,7 @@ void TstInstall::initTestCase() {
   // The library folder's name depends on the distribution (lib, lib64, lib/<triplet>).
   const QStringList found = QDir(prefix_.path()).entryList({QStringLiteral("lib*")}, QDir::Dirs);
   for (const QString& top : found) {
-    QDirIterator it(prefix_.filePath(top), {QStringLiteral("libpelmora.so")}, QDir::Files,
+    QDirIterator it(prefix_.filePath(top), {QStringLiteral("libpelmora.so.1")}, QDir::Files,
                     QDirIterator::Subdirectories);
     if (it.hasNext()) libDir_ = QFileInfo(it.next()).absolutePath();
   }
@@ -48,7 +48,11 @@ void TstInstall::installsFiles_data() {
   QTest::newRow("program") << "bin/stelvox" << true;
   QTest::newRow("CPU-usage helper beside it") << "bin/stelvox-cpuload" << true;
   QTest::newRow("desktop entry") << "share/applications/stelvox.desktop" << false;
-  QTest::newRow("icon") << "share/icons/hicolor/256x256/apps/stelvox.png" << false;
+  QTest::newRow("small icon") << "share/icons/hicolor/16x16/apps/stelvox.png" << false;
+  QTest::newRow("large icon") << "share/icons/hicolor/256x256/apps/stelvox.png" << false;
+  QTest::newRow("AppStream description")
+      << "share/metainfo/com.ostrel.Stelvox.metainfo.xml" << false;
+  QTest::newRow("manual page") << "share/man/man1/stelvox.1.gz" << false;
   QTest::newRow("udev rule") << "lib/udev/rules.d/71-stelvox.rules" << false;
 }
 
