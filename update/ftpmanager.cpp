@@ -6,18 +6,11 @@
 #include <QRegularExpression>
 
 #include "constants.h"
+#include "minisign.h"
+#include "qftpparse.h"
 #include "rslogger.h"
 
 namespace {
-
-// A server's names end up in the log: keep them on one readable line.
-QString printable(const QString& strText) {
-  constexpr int kMaxLength = 120;
-  QString out;
-  for (const QChar c : strText.left(kMaxLength)) out += c.isPrint() ? c : QLatin1Char('?');
-  if (strText.size() > kMaxLength) out += QStringLiteral("...");
-  return out;
-}
 
 // Qt's error texts quote the whole URL, account and password included.
 QString withoutAccount(QString strText, const QUrl& url) {
@@ -33,17 +26,28 @@ void log(int level, const QString& strMessage, const char* function) {
 }  // namespace
 
 FtpManager::FtpManager(QObject* parent)
-    : QObject(parent), m_ftp(this), m_networkManager(this), m_stallTimer(this) {
+    : QObject(parent),
+      m_ftp(this),
+      m_networkManager(this),
+      m_stallTimer(this),
+      m_checkTimer(this),
+      m_rateTimer(this),
+      m_publicKey(COMMON::kUpdatePublicKey) {
   qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
   setServer(COMMON::kUpdateServerHost, COMMON::kUpdateServerPort, COMMON::kUpdateAccountName,
             COMMON::kUpdateAccountPassword);
   setStallTimeout(kDefaultStallTimeoutMs);
   m_stallTimer.setSingleShot(true);
+  m_checkTimer.setSingleShot(true);
+  setCheckTimeout(kDefaultCheckTimeoutMs);
+  setRateFloor(kDefaultMinBytesPerSecond, kDefaultRateWindowMs);
 
   connect(&m_ftp, &QFtp::commandFinished, this, &FtpManager::onCmdFinished);
   connect(&m_ftp, &QFtp::listInfo, this, &FtpManager::onListInfo);
   connect(&m_ftp, &QFtp::stateChanged, this, &FtpManager::onStateChanged);
   connect(&m_stallTimer, &QTimer::timeout, this, &FtpManager::onTransferStalled);
+  connect(&m_checkTimer, &QTimer::timeout, this, &FtpManager::onCheckTimeout);
+  connect(&m_rateTimer, &QTimer::timeout, this, &FtpManager::onRateTick);
 }
 
 FtpManager::~FtpManager() {
@@ -72,6 +76,17 @@ void FtpManager::setServer(const QString& strHost, quint16 nPort, const QString&
 
 void FtpManager::setStallTimeout(int nMilliseconds) { m_stallTimer.setInterval(nMilliseconds); }
 
+void FtpManager::setCheckTimeout(int nMilliseconds) { m_checkTimer.setInterval(nMilliseconds); }
+
+void FtpManager::setMaxTransferBytes(qint64 nBytes) { m_nMaxTransferBytes = nBytes; }
+
+void FtpManager::setRateFloor(qint64 nBytesPerSecond, int nWindowMs) {
+  m_nMinBytesPerSecond = nBytesPerSecond;
+  m_rateTimer.setInterval(nWindowMs);
+}
+
+void FtpManager::setPublicKey(const QByteArray& publicKey) { m_publicKey = publicKey.trimmed(); }
+
 QUrl FtpManager::downloadUrl(const QString& strRemotePath) const {
   QUrl url = m_url;
   url.setPath(strRemotePath, QUrl::DecodedMode);
@@ -79,7 +94,14 @@ QUrl FtpManager::downloadUrl(const QString& strRemotePath) const {
 }
 
 int FtpManager::checkNewestVersion() {
-  if (m_ftp.hasPendingCommands()) return true;
+  // A second check would only queue behind a first that may be stuck for a while.
+  if (isChecking() || m_ftp.hasPendingCommands()) return true;
+  if (m_publicKey.isEmpty()) {
+    log(RSLogger::LevelWarning,
+        QStringLiteral("This build has no update signing key: releases are not verified."),
+        "FtpManager::checkNewestVersion");
+  }
+  m_checkTimer.start();
   m_strNewestVersion.clear();
   m_nIgnoredNames = 0;
   if (m_ftp.state() != QFtp::LoggedIn) {
@@ -152,7 +174,7 @@ void FtpManager::onListInfo(const QUrlInfo& urlInfo) {
     if (++m_nIgnoredNames <= kLoggedNames)
       log(RSLogger::LevelWarning,
           QStringLiteral("Release directory with an unusable name ignored. (%1)%2")
-              .arg(printable(urlInfo.name()),
+              .arg(QFtpParse::harmless(urlInfo.name(), 120),
                    m_nIgnoredNames == kLoggedNames
                        ? QStringLiteral(" Further such names are not logged.")
                        : QString()),
@@ -165,13 +187,17 @@ void FtpManager::onListInfo(const QUrlInfo& urlInfo) {
 void FtpManager::onCmdFinished(int commandId, bool bError) {
   Q_UNUSED(commandId)
   if (bError) {
+    m_checkTimer.stop();
+    // The error text carries the server's reply: one line, nothing it could forge.
     log(RSLogger::LevelError,
         QStringLiteral("FTP command Failed. (%1)")
-            .arg(statusText(m_ftp.state(), m_ftp.currentCommand(), m_ftp.errorString())),
+            .arg(statusText(m_ftp.state(), m_ftp.currentCommand(),
+                            QFtpParse::harmless(m_ftp.errorString(), 400))),
         "FtpManager::onCmdFinished");
     return;
   }
   if (m_ftp.currentCommand() != QFtp::List) return;
+  m_checkTimer.stop();
   if (releaseVersion(COMMON::kProgramVersion) >= releaseVersion(m_strNewestVersion)) {
     m_strNewestVersion.clear();
   }
@@ -179,6 +205,14 @@ void FtpManager::onCmdFinished(int commandId, bool bError) {
 }
 
 void FtpManager::onStateChanged(int state) { Q_UNUSED(state) }
+
+void FtpManager::onCheckTimeout() {
+  const QString reason =
+      QStringLiteral("the update check took longer than %1 s").arg(m_checkTimer.interval() / 1000.0);
+  log(RSLogger::LevelWarning, QStringLiteral("Update check given up: %1.").arg(reason),
+      "FtpManager::onCheckTimeout");
+  m_ftp.abandon(reason);
+}
 
 bool FtpManager::downloadFile(QString strRemotePath, QString strLocalPath) {
   if (m_pReply) {
@@ -188,35 +222,70 @@ bool FtpManager::downloadFile(QString strRemotePath, QString strLocalPath) {
     return false;
   }
   m_bInterrupted = false;
-  m_bStalled = false;
+  m_strLocalPath = strLocalPath;
+  m_strRemotePath = strRemotePath;
 
-  const QFileInfo localInfo(strLocalPath);
-  if ((localInfo.exists() || localInfo.isSymLink()) && !QFile::remove(strLocalPath)) {
+  // The part file is ours alone: a leftover (or a link planted in its place) goes first,
+  // and the new one is created afresh, never opened through something that appeared since.
+  const QFileInfo partInfo(partPath());
+  if ((partInfo.exists() || partInfo.isSymLink()) && !QFile::remove(partPath())) {
     log(RSLogger::LevelError,
-        QStringLiteral("Cannot remove the old installer file. (%1)").arg(strLocalPath),
+        QStringLiteral("Cannot remove the old installer file. (%1)").arg(partPath()),
         "FtpManager::downloadFile");
     return false;
   }
-  m_file.setFileName(strLocalPath);
-  // Created afresh by this call, never an existing file (or link) that appeared since.
-  if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::NewOnly)) {
+  m_file.setFileName(partPath());
+  if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
     log(RSLogger::LevelError,
         QStringLiteral("Cannot create the installer file. (%1: %2)")
-            .arg(strLocalPath, m_file.errorString()),
+            .arg(partPath(), m_file.errorString()),
         "FtpManager::downloadFile");
     return false;
   }
+  m_phase = Phase::Installer;
+  startTransfer(strRemotePath);
+  return true;
+}
 
+void FtpManager::startTransfer(const QString& strRemotePath) {
+  m_nReceived = 0;
+  m_nAnnounced = -1;
+  m_nWindowStart = 0;
+  m_signature.clear();
+  m_strFailure.clear();
   m_pReply = m_networkManager.get(QNetworkRequest(downloadUrl(strRemotePath)));
   connect(m_pReply, &QNetworkReply::finished, this, &FtpManager::dlFinished);
-  connect(m_pReply, &QNetworkReply::downloadProgress, this, &FtpManager::downloadProgress);
+  connect(m_pReply, &QNetworkReply::readyRead, this, &FtpManager::onReplyReadyRead);
   connect(m_pReply, &QNetworkReply::errorOccurred, this, &FtpManager::error);
-  connect(m_pReply, &QNetworkReply::downloadProgress, &m_stallTimer,
-          static_cast<void (QTimer::*)()>(&QTimer::start));
-  connect(m_pReply, &QNetworkReply::readyRead, &m_stallTimer,
-          static_cast<void (QTimer::*)()>(&QTimer::start));
+  connect(m_pReply, &QNetworkReply::downloadProgress, this,
+          [this](qint64 bytesReceived, qint64 bytesTotal) {
+            if (bytesTotal > 0) m_nAnnounced = bytesTotal;
+            if (m_phase == Phase::Installer) emit downloadProgress(bytesReceived, bytesTotal);
+            m_stallTimer.start();
+          });
   m_stallTimer.start();
-  return true;
+  m_rateTimer.start();
+}
+
+void FtpManager::onReplyReadyRead() {
+  QNetworkReply* reply = m_pReply;
+  if (!reply || !m_strFailure.isEmpty()) return;
+  m_stallTimer.start();
+  // Taken as it comes, so that no more than one network read is ever held here.
+  const QByteArray data = reply->readAll();
+  m_nReceived += data.size();
+  const qint64 bound = m_phase == Phase::Installer ? m_nMaxTransferBytes : kMaxSignatureBytes;
+  if (m_nReceived > bound) {
+    failTransfer(QStringLiteral("the server sent more than %1 bytes").arg(bound),
+                 QNetworkReply::ProtocolFailure);
+    return;
+  }
+  if (m_phase == Phase::Signature) {
+    m_signature += data;
+  } else if (m_file.write(data) != data.size()) {
+    failTransfer(QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString()),
+                 QNetworkReply::UnknownContentError);
+  }
 }
 
 void FtpManager::cancelDownload() {
@@ -228,13 +297,35 @@ void FtpManager::cancelDownload() {
   }
 }
 
-void FtpManager::onTransferStalled() {
-  if (!m_pReply) return;
-  m_bStalled = true;
-  // The abort below would report a cancellation; the reason is the silence.
+void FtpManager::failTransfer(const QString& strReason, QNetworkReply::NetworkError code) {
+  if (!m_pReply || !m_strFailure.isEmpty()) return;
+  m_strFailure = strReason;
+  // The abort below would report a cancellation; the reason is ours.
   disconnect(m_pReply, &QNetworkReply::errorOccurred, this, &FtpManager::error);
-  emit error(QNetworkReply::TimeoutError);
+  emit error(code);
   m_pReply->abort();
+}
+
+void FtpManager::onTransferStalled() {
+  failTransfer(QStringLiteral("no data received for %1 s, transfer aborted")
+                   .arg(m_stallTimer.interval() / 1000.0),
+               QNetworkReply::TimeoutError);
+}
+
+void FtpManager::onRateTick() {
+  if (!m_pReply) {
+    m_rateTimer.stop();
+    return;
+  }
+  const qint64 window = m_rateTimer.interval();
+  if ((m_nReceived - m_nWindowStart) * 1000 < m_nMinBytesPerSecond * window) {
+    failTransfer(QStringLiteral("slower than %1 bytes/s for %2 s, transfer aborted")
+                     .arg(m_nMinBytesPerSecond)
+                     .arg(window / 1000.0),
+                 QNetworkReply::TimeoutError);
+    return;
+  }
+  m_nWindowStart = m_nReceived;
 }
 
 void FtpManager::dlFinished() {
@@ -245,37 +336,90 @@ void FtpManager::dlFinished() {
     reply->deleteLater();
     return;
   }
+  if (m_strFailure.isEmpty() && reply->error() == QNetworkReply::NoError) onReplyReadyRead();
   m_stallTimer.stop();
+  m_rateTimer.stop();
   m_pReply = nullptr;
+  reply->deleteLater();
 
-  // A failed transfer is reported like an interruption: the caller then discards the
-  // file instead of offering to run a broken installer.
-  bool bFailed = false;
-  if (reply->error() == QNetworkReply::NoError) {
-    const QByteArray data = reply->readAll();
-    if (data.isEmpty()) {
-      log(RSLogger::LevelError,
-          QStringLiteral("Download failed. (the server sent an empty file: %1)")
-              .arg(reply->url().path()),
-          "FtpManager::dlFinished");
-      bFailed = true;
-    } else if (m_file.write(data) != data.size() || !m_file.flush()) {
-      log(RSLogger::LevelError,
-          QStringLiteral("Writing the installer failed. (%1: %2)")
-              .arg(m_file.fileName(), m_file.errorString()),
-          "FtpManager::dlFinished");
-      bFailed = true;
-    }
-  } else if (!m_bInterrupted) {
-    const QString reason = m_bStalled
-                               ? QStringLiteral("no data received for %1 s, transfer aborted")
-                                     .arg(m_stallTimer.interval() / 1000.0)
-                               : withoutAccount(reply->errorString(), reply->url());
-    log(RSLogger::LevelError, QStringLiteral("Download failed. (%1)").arg(reason),
+  QString failure = m_strFailure;
+  if (failure.isEmpty() && reply->error() != QNetworkReply::NoError && !m_bInterrupted)
+    failure = QFtpParse::harmless(withoutAccount(reply->errorString(), reply->url()));
+  if (failure.isEmpty() && !m_bInterrupted) {
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 announced = qMax(m_nAnnounced, length.isValid() ? length.toLongLong() : -1);
+    if (m_nReceived == 0 && m_phase == Phase::Installer)
+      failure = QStringLiteral("the server sent an empty file: %1").arg(reply->url().path());
+    else if (announced > 0 && m_nReceived < announced)
+      // A connection closed early looks like a normal end; only the size tells.
+      failure = QStringLiteral("the transfer ended after %1 of %2 bytes")
+                    .arg(m_nReceived)
+                    .arg(announced);
+  }
+
+  if (m_phase == Phase::Signature && !m_bInterrupted) {
+    rejectInstaller(failure.isEmpty() ? QString()
+                                      : QStringLiteral("no signature file (%1)").arg(failure));
+    return;
+  }
+  if (!failure.isEmpty() && !m_bInterrupted) {
+    log(RSLogger::LevelError, QStringLiteral("Download failed. (%1)").arg(failure),
         "FtpManager::dlFinished");
-    bFailed = true;
+  }
+  if (!failure.isEmpty() || m_bInterrupted) {
+    m_file.close();
+    m_file.remove();
+    emit downloadFinished(true, m_strLocalPath);
+    return;
+  }
+  if (!m_file.flush()) {
+    log(RSLogger::LevelError,
+        QStringLiteral("Writing the installer failed. (%1: %2)")
+            .arg(m_file.fileName(), m_file.errorString()),
+        "FtpManager::dlFinished");
+    m_file.close();
+    m_file.remove();
+    emit downloadFinished(true, m_strLocalPath);
+    return;
   }
   m_file.close();
-  reply->deleteLater();
-  emit downloadFinished(m_bInterrupted || bFailed, m_file.fileName());
+  if (m_publicKey.isEmpty()) {
+    finishInstaller();
+    return;
+  }
+  m_phase = Phase::Signature;
+  startTransfer(m_strRemotePath + QStringLiteral(".minisig"));
+}
+
+void FtpManager::rejectInstaller(const QString& strReason) {
+  // strReason is set when the signature could not even be fetched.
+  QString reason = strReason;
+  if (reason.isEmpty() && !minisign::verifyFile(partPath(), m_signature, m_publicKey, &reason))
+    reason = QFtpParse::harmless(reason);
+  if (reason.isEmpty()) {
+    finishInstaller();
+    return;
+  }
+  log(RSLogger::LevelError,
+      QStringLiteral("Installer refused: its signature does not hold. (%1: %2)")
+          .arg(m_strRemotePath, reason),
+      "FtpManager::dlFinished");
+  QFile::remove(partPath());
+  emit installerRejected(reason);
+  emit downloadFinished(true, m_strLocalPath);
+}
+
+void FtpManager::finishInstaller() {
+  // The local file is replaced only by a whole (and, with a key, verified) installer.
+  const QFileInfo localInfo(m_strLocalPath);
+  if (((localInfo.exists() || localInfo.isSymLink()) && !QFile::remove(m_strLocalPath)) ||
+      !QFile::rename(partPath(), m_strLocalPath)) {
+    log(RSLogger::LevelError,
+        QStringLiteral("Cannot put the installer in place. (%1)").arg(m_strLocalPath),
+        "FtpManager::dlFinished");
+    QFile::remove(partPath());
+    emit downloadFinished(true, m_strLocalPath);
+    return;
+  }
+  emit downloadFinished(false, m_strLocalPath);
 }

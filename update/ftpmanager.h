@@ -21,6 +21,15 @@ class FtpManager : public QObject {
  public:
   // A transfer that receives nothing for this long is given up.
   static constexpr int kDefaultStallTimeoutMs = 30000;
+  // A whole check (connect, login, listing) ends within this, whatever the server does.
+  static constexpr int kDefaultCheckTimeoutMs = 60000;
+  // No installer is this large; a server that sends more is not sending one.
+  static constexpr qint64 kDefaultMaxInstallerBytes = qint64(1) << 30;
+  // A transfer slower than this on average over a whole window is as good as stalled.
+  static constexpr qint64 kDefaultMinBytesPerSecond = 1024;
+  static constexpr int kDefaultRateWindowMs = 60000;
+  // A signature file is four short lines.
+  static constexpr qint64 kMaxSignatureBytes = 16 * 1024;
 
   explicit FtpManager(QObject* parent = nullptr);
   ~FtpManager() override;
@@ -36,12 +45,20 @@ class FtpManager : public QObject {
   bool downloadFile(QString strRemotePath, QString strLocalPath);
   void cancelDownload();
   bool isDownloading() const { return m_pReply != nullptr; }
+  bool isChecking() const { return m_checkTimer.isActive(); }
 
   // Where the check and the download go; the build's update server unless a caller
   // (a test, a mirror) points it elsewhere.
   void setServer(const QString& strHost, quint16 nPort, const QString& strUser,
                  const QString& strPassword);
   void setStallTimeout(int nMilliseconds);
+  void setCheckTimeout(int nMilliseconds);
+  void setMaxTransferBytes(qint64 nBytes);
+  void setRateFloor(qint64 nBytesPerSecond, int nWindowMs);
+  // The base64 line of the release operators' minisign public key. With a key, an
+  // installer is handed on only with a valid signature beside it on the server; with
+  // none (an empty key), releases are not verified.
+  void setPublicKey(const QByteArray& publicKey);
   QUrl downloadUrl(const QString& strRemotePath) const;
 
   // The release rules, as plain functions.
@@ -63,6 +80,9 @@ class FtpManager : public QObject {
   void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
   void signalNeedUpdate(QString strNewestVersion);
   void downloadFinished(bool bInterrupted, QString strFilePath);
+  // The installer arrived but its signature did not hold; emitted just before
+  // downloadFinished reports the interruption. The reason is fit for a message box.
+  void installerRejected(QString strReason);
 
  public slots:
   void dlFinished();
@@ -72,6 +92,18 @@ class FtpManager : public QObject {
 
  private slots:
   void onTransferStalled();
+  void onCheckTimeout();
+  void onRateTick();
+  void onReplyReadyRead();
+
+ private:
+  // Ends the running transfer as failed, with `strReason` in the log.
+  void failTransfer(const QString& strReason, QNetworkReply::NetworkError code);
+  void startTransfer(const QString& strRemotePath);
+  // The installer is whole: verify it (if a key is set) and put it in place.
+  void finishInstaller();
+  void rejectInstaller(const QString& strReason);
+  QString partPath() const { return m_strLocalPath + QStringLiteral(".part"); }
 
  private:
   QUrl m_url;
@@ -90,5 +122,22 @@ class FtpManager : public QObject {
   QString m_strPassword;
   // Qt applies no transfer timeout to ftp URLs; this one restarts on every sign of data.
   QTimer m_stallTimer;
-  bool m_bStalled = false;
+  QTimer m_checkTimer;
+  QTimer m_rateTimer;
+  qint64 m_nMaxTransferBytes = kDefaultMaxInstallerBytes;
+  qint64 m_nMinBytesPerSecond = kDefaultMinBytesPerSecond;
+  QByteArray m_publicKey;
+
+  // The running transfer: the installer into "<local>.part", then its signature into
+  // memory. The part file becomes the local file only once it is whole and verified.
+  enum class Phase { Installer, Signature };
+  Phase m_phase = Phase::Installer;
+  QString m_strRemotePath;
+  QString m_strLocalPath;
+  qint64 m_nReceived = 0;
+  qint64 m_nAnnounced = -1;
+  qint64 m_nWindowStart = 0;
+  QByteArray m_signature;
+  // Why the transfer was ended by this side; empty while nothing went wrong.
+  QString m_strFailure;
 };

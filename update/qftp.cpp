@@ -146,6 +146,12 @@ void QFtp::clearPendingCommands() {
   while (d->pending.size() > 1) delete d->pending.takeLast();
 }
 
+void QFtp::abandon(const QString& reason) {
+  if (d->pending.isEmpty() || d->pending.first()->finishing) return;
+  clearPendingCommands();
+  d->pi.giveUp(true, reason);
+}
+
 void QFtp::setInactivityTimeout(int msec) { d->inactivity.setInterval(qMax(0, msec)); }
 
 int QFtp::inactivityTimeout() const { return d->inactivity.interval(); }
@@ -223,7 +229,7 @@ void QFtp::_q_piError(int errorCode, const QString& text) {
   QFtpCommand* c = d->pending.first();
   if (c->finishing) {
     qWarning("QFtpPrivate::_q_piError: error \"%s\" after the command had finished",
-             qPrintable(text));
+             qPrintable(QFtpParse::harmless(text)));
     return;
   }
 

@@ -77,6 +77,9 @@ class QFtp : public QObject {
   bool hasPendingCommands() const;
   // Deletes every queued command except the running one.
   void clearPendingCommands();
+  // Drops the connection at once: the running command fails with `reason` and the
+  // queued ones are deleted. For callers with a deadline of their own.
+  void abandon(const QString& reason);
 
   // A running command fails when the server shows no sign of life for this long.
   // A server that answers slowly but steadily is never cut off. 0 disables the bound.

@@ -51,7 +51,7 @@ void QFtpDTP::connectToHost(const QString& host, quint16 port) {
   socket->setObjectName(QStringLiteral("QFtpDTP Passive state socket"));
   connectSocketSignals();
   connectionOpen = true;
-  socket->connectToHost(host, port);
+  QFtpPI::connectSocket(socket, host, port);
 }
 
 int QFtpDTP::setupListener(const QHostAddress& address) {

@@ -95,6 +95,12 @@ class QFtpPI : public QObject {
   explicit QFtpPI(QObject* parent = nullptr);
   ~QFtpPI() override;
 
+  // How a socket, control or data, reaches its host. Harnesses that play the server
+  // from memory put their own here; it must end in the socket's connected() or error().
+  using Connector = void (*)(QTcpSocket* socket, const QString& host, quint16 port);
+  static void setConnector(Connector connector);
+  static void connectSocket(QTcpSocket* socket, const QString& host, quint16 port);
+
   void connectToHost(const QString& host, quint16 port);
   // Runs a command's strings one after another. False when strings of an earlier
   // command are still queued.
@@ -157,4 +163,6 @@ class QFtpPI : public QObject {
   // Lines without a reply code seen on this connection; only the first few are logged.
   int droppedLines = 0;
   static constexpr int kLoggedDroppedLines = 5;
+  // A 227 reply that named another host than the server's has been logged.
+  bool foreignDataHostLogged = false;
 };
