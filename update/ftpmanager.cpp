@@ -207,8 +207,8 @@ void FtpManager::onCmdFinished(int commandId, bool bError) {
 void FtpManager::onStateChanged(int state) { Q_UNUSED(state) }
 
 void FtpManager::onCheckTimeout() {
-  const QString reason =
-      QStringLiteral("the update check took longer than %1 s").arg(m_checkTimer.interval() / 1000.0);
+  const QString reason = QStringLiteral("the update check took longer than %1 s")
+                             .arg(m_checkTimer.interval() / 1000.0);
   log(RSLogger::LevelWarning, QStringLiteral("Update check given up: %1.").arg(reason),
       "FtpManager::onCheckTimeout");
   m_ftp.abandon(reason);
@@ -283,8 +283,9 @@ void FtpManager::onReplyReadyRead() {
   if (m_phase == Phase::Signature) {
     m_signature += data;
   } else if (m_file.write(data) != data.size()) {
-    failTransfer(QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString()),
-                 QNetworkReply::UnknownContentError);
+    failTransfer(
+        QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString()),
+        QNetworkReply::UnknownContentError);
   }
 }
 
@@ -352,14 +353,12 @@ void FtpManager::dlFinished() {
       failure = QStringLiteral("the server sent an empty file: %1").arg(reply->url().path());
     else if (announced > 0 && m_nReceived < announced)
       // A connection closed early looks like a normal end; only the size tells.
-      failure = QStringLiteral("the transfer ended after %1 of %2 bytes")
-                    .arg(m_nReceived)
-                    .arg(announced);
+      failure =
+          QStringLiteral("the transfer ended after %1 of %2 bytes").arg(m_nReceived).arg(announced);
   }
 
   if (m_phase == Phase::Signature && !m_bInterrupted) {
-    rejectInstaller(failure.isEmpty() ? QString()
-                                      : QStringLiteral("no signature file (%1)").arg(failure));
+    verifyInstaller(failure);
     return;
   }
   if (!failure.isEmpty() && !m_bInterrupted) {
@@ -391,11 +390,12 @@ void FtpManager::dlFinished() {
   startTransfer(m_strRemotePath + QStringLiteral(".minisig"));
 }
 
-void FtpManager::rejectInstaller(const QString& strReason) {
-  // strReason is set when the signature could not even be fetched.
-  QString reason = strReason;
-  if (reason.isEmpty() && !minisign::verifyFile(partPath(), m_signature, m_publicKey, &reason))
-    reason = QFtpParse::harmless(reason);
+void FtpManager::verifyInstaller(const QString& strFetchFailure) {
+  QString reason;
+  if (!strFetchFailure.isEmpty())
+    reason = QStringLiteral("no signature file (%1)").arg(strFetchFailure);
+  else
+    minisign::verifyFile(partPath(), m_signature, m_publicKey, &reason);
   if (reason.isEmpty()) {
     finishInstaller();
     return;
@@ -403,7 +403,7 @@ void FtpManager::rejectInstaller(const QString& strReason) {
   log(RSLogger::LevelError,
       QStringLiteral("Installer refused: its signature does not hold. (%1: %2)")
           .arg(m_strRemotePath, reason),
-      "FtpManager::dlFinished");
+      "FtpManager::verifyInstaller");
   QFile::remove(partPath());
   emit installerRejected(reason);
   emit downloadFinished(true, m_strLocalPath);

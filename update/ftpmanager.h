@@ -100,9 +100,11 @@ class FtpManager : public QObject {
   // Ends the running transfer as failed, with `strReason` in the log.
   void failTransfer(const QString& strReason, QNetworkReply::NetworkError code);
   void startTransfer(const QString& strRemotePath);
-  // The installer is whole: verify it (if a key is set) and put it in place.
+  // The installer and its signature have arrived (or the signature could not be
+  // fetched, for `strFetchFailure`): only a verified installer is put in place.
+  void verifyInstaller(const QString& strFetchFailure);
+  // Puts the whole (and, with a key, verified) installer in place of the local file.
   void finishInstaller();
-  void rejectInstaller(const QString& strReason);
   QString partPath() const { return m_strLocalPath + QStringLiteral(".part"); }
 
  private:

@@ -131,13 +131,13 @@ bool verifyFile(const QString& filePath, const QByteArray& signature, const QByt
   }
   QString readError;
   if (!verifySignedFile(file, algorithm, signatureBytes, keyBytes, &readError)) {
-    *error = readError.isEmpty() ? QStringLiteral("the file does not match its signature")
-                                 : readError;
+    *error =
+        readError.isEmpty() ? QStringLiteral("the file does not match its signature") : readError;
     return false;
   }
   // The trusted comment is signed together with the file's signature.
-  const QByteArray signedComment = sig.mid(kAlgorithmBytes + kKeyIdBytes) +
-                                   lines.at(2).mid(kTrustedPrefix.size());
+  const QByteArray signedComment =
+      sig.mid(kAlgorithmBytes + kKeyIdBytes) + lines.at(2).mid(kTrustedPrefix.size());
   if (crypto_sign_verify_detached(bytes(global), bytes(signedComment),
                                   static_cast<unsigned long long>(signedComment.size()),
                                   keyBytes) != 0) {

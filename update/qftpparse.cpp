@@ -94,10 +94,9 @@ QString harmless(const QString& text, int maxChars) {
   bool blank = false;
   for (const QChar c : text) {
     // Format characters (Cf) include the overrides that reorder a line as displayed.
-    const bool control = c.category() == QChar::Other_Control ||
-                         c.category() == QChar::Other_Format ||
-                         c.category() == QChar::Separator_Line ||
-                         c.category() == QChar::Separator_Paragraph;
+    const bool control =
+        c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+        c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
     if (control) {
       blank = !out.isEmpty();
       continue;

@@ -37,7 +37,8 @@ void ignoreMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
 // Wraps one end of a fresh socket pair into `client`, and returns a socket on the other.
 QTcpSocket* pairUp(QTcpSocket* client) {
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return nullptr;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0)
+    return nullptr;
   auto* server = new QTcpSocket(client);
   if (!client->setSocketDescriptor(fds[0]) || !server->setSocketDescriptor(fds[1])) {
     ::close(fds[0]);
@@ -91,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Q_UNUSED(app)
 
   Session session;
-  session.pieces = QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(size)).split('\xff');
+  session.pieces =
+      QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(size)).split('\xff');
   g_session = &session;
   {
     QFtp ftp;

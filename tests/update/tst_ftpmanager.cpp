@@ -6,8 +6,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <memory>
 #include <QtTest>
+#include <memory>
 
 #include "constants.h"
 #include "ftpmanager.h"
@@ -477,8 +477,8 @@ class TestFtpManager : public QObject {
     QTest::addColumn<QString>("logged");
     QTest::newRow("closed short of the announced size")
         << qint64(200000) << qint64(100000) << 0 << "ended after 100000 of 200000 bytes";
-    QTest::newRow("larger than the bound") << qint64(0) << qint64(1024 * 1024) << 0
-                                           << "sent more than 262144 bytes";
+    QTest::newRow("larger than the bound")
+        << qint64(0) << qint64(1024 * 1024) << 0 << "sent more than 262144 bytes";
     QTest::newRow("trickling below the rate floor")
         << qint64(1024 * 1024) << qint64(1024 * 1024) << 100 << "slower than 4096 bytes/s";
   }
@@ -571,7 +571,8 @@ class TestFtpManager : public QObject {
     QVERIFY(log.contains("the update check took longer than 3 s"));
     QVERIFY(log.contains("FTP command Failed."));
     QCOMPARE(reported.count(), 0);
-    QVERIFY2(residentKiB() - before < 64 * 1024, qPrintable(QString::number(residentKiB() - before)));
+    QVERIFY2(residentKiB() - before < 64 * 1024,
+             qPrintable(QString::number(residentKiB() - before)));
   }
 
   void serverTextIsMadeHarmless() {
