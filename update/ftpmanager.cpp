@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QMetaType>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 
 #include "constants.h"
@@ -11,13 +10,6 @@
 #include "rslogger.h"
 
 namespace {
-
-// Qt's error texts quote the whole URL, account and password included.
-QString withoutAccount(QString strText, const QUrl& url) {
-  strText.replace(url.toString(), url.toString(QUrl::RemoveUserInfo));
-  if (!url.password().isEmpty()) strText.replace(url.password(), QStringLiteral("******"));
-  return strText;
-}
 
 void log(int level, const QString& strMessage, const char* function) {
   RSLogger::instance()->writeLog(level, strMessage, function);
@@ -28,7 +20,6 @@ void log(int level, const QString& strMessage, const char* function) {
 FtpManager::FtpManager(QObject* parent)
     : QObject(parent),
       m_ftp(this),
-      m_networkManager(this),
       m_stallTimer(this),
       m_checkTimer(this),
       m_rateTimer(this),
@@ -51,10 +42,9 @@ FtpManager::FtpManager(QObject* parent)
 }
 
 FtpManager::~FtpManager() {
-  if (m_pReply) {
-    // Ending mid-transfer: nothing was written, so leave no empty installer behind.
-    disconnect(m_pReply, nullptr, this, nullptr);
-    m_pReply->abort();
+  if (m_pDownload) {
+    // Ending mid-transfer: leave no partial installer behind.
+    m_pDownload->disconnect(this);
     m_file.close();
     m_file.remove();
   }
@@ -215,7 +205,7 @@ void FtpManager::onCheckTimeout() {
 }
 
 bool FtpManager::downloadFile(QString strRemotePath, QString strLocalPath) {
-  if (m_pReply) {
+  if (m_pDownload) {
     log(RSLogger::LevelWarning,
         QStringLiteral("A download is already running; %1 not started.").arg(strRemotePath),
         "FtpManager::downloadFile");
@@ -253,58 +243,71 @@ void FtpManager::startTransfer(const QString& strRemotePath) {
   m_nWindowStart = 0;
   m_signature.clear();
   m_strFailure.clear();
-  m_pReply = m_networkManager.get(QNetworkRequest(downloadUrl(strRemotePath)));
-  connect(m_pReply, &QNetworkReply::finished, this, &FtpManager::dlFinished);
-  connect(m_pReply, &QNetworkReply::readyRead, this, &FtpManager::onReplyReadyRead);
-  connect(m_pReply, &QNetworkReply::errorOccurred, this, &FtpManager::error);
-  connect(m_pReply, &QNetworkReply::downloadProgress, this,
-          [this](qint64 bytesReceived, qint64 bytesTotal) {
-            if (bytesTotal > 0) m_nAnnounced = bytesTotal;
-            if (m_phase == Phase::Installer) emit downloadProgress(bytesReceived, bytesTotal);
-            m_stallTimer.start();
-          });
+  // A client of its own per transfer: the check's connection stays as it is, and a
+  // cancelled transfer takes its connection with it.
+  m_pDownload = new QFtp(this);
+  m_pDownload->setInactivityTimeout(0);  // the stall timer below is the bound
+  connect(m_pDownload, &QFtp::commandFinished, this, &FtpManager::onTransferCommandFinished);
+  connect(m_pDownload, &QFtp::dataTransferProgress, this, &FtpManager::onTransferProgress);
+  m_pDownload->connectToHost(m_strHost, m_nPort);
+  m_pDownload->login(m_strUser, m_strPassword);
+  if (m_phase == Phase::Installer) {
+    m_nGetId = m_pDownload->get(strRemotePath, &m_file);
+  } else {
+    m_signatureBuffer.setBuffer(&m_signature);
+    m_signatureBuffer.open(QIODevice::WriteOnly);
+    m_nGetId = m_pDownload->get(strRemotePath, &m_signatureBuffer);
+  }
+  m_pDownload->close();
   m_stallTimer.start();
   m_rateTimer.start();
 }
 
-void FtpManager::onReplyReadyRead() {
-  QNetworkReply* reply = m_pReply;
-  if (!reply || !m_strFailure.isEmpty()) return;
+void FtpManager::onTransferProgress(qint64 bytesDone, qint64 bytesTotal) {
+  if (!m_pDownload || !m_strFailure.isEmpty() || m_bInterrupted) return;
   m_stallTimer.start();
-  // Taken as it comes, so that no more than one network read is ever held here.
-  const QByteArray data = reply->readAll();
-  m_nReceived += data.size();
+  m_nReceived = bytesDone;
+  m_nAnnounced = bytesTotal;
   const qint64 bound = m_phase == Phase::Installer ? m_nMaxTransferBytes : kMaxSignatureBytes;
   if (m_nReceived > bound) {
     failTransfer(QStringLiteral("the server sent more than %1 bytes").arg(bound),
                  QNetworkReply::ProtocolFailure);
     return;
   }
-  if (m_phase == Phase::Signature) {
-    m_signature += data;
-  } else if (m_file.write(data) != data.size()) {
-    failTransfer(
-        QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString()),
-        QNetworkReply::UnknownContentError);
+  if (m_phase == Phase::Installer) emit downloadProgress(bytesDone, bytesTotal);
+}
+
+void FtpManager::onTransferCommandFinished(int commandId, bool bError) {
+  if (!m_pDownload || sender() != m_pDownload) return;
+  if (bError) {
+    if (m_strFailure.isEmpty() && !m_bInterrupted) {
+      m_strFailure = QFtpParse::harmless(m_pDownload->errorString(), 400);
+      emit error(QNetworkReply::ProtocolFailure);
+    }
+    dlFinished();
+  } else if (commandId == m_nGetId) {
+    // The file is complete; the goodbye is not waited for.
+    dlFinished();
   }
 }
 
 void FtpManager::cancelDownload() {
   m_bInterrupted = true;
-  if (QNetworkReply* reply = m_pReply) {
-    // Aborting finishes the reply at once, so dlFinished reports the interruption.
-    reply->abort();
-    reply->deleteLater();
+  if (m_pDownload) {
+    emit error(QNetworkReply::OperationCanceledError);
+    // Dropping the connection ends the transfer at once, so dlFinished reports the
+    // interruption.
+    m_pDownload->abandon(QStringLiteral("cancelled"));
+    if (m_pDownload) dlFinished();
   }
 }
 
 void FtpManager::failTransfer(const QString& strReason, QNetworkReply::NetworkError code) {
-  if (!m_pReply || !m_strFailure.isEmpty()) return;
+  if (!m_pDownload || !m_strFailure.isEmpty()) return;
   m_strFailure = strReason;
-  // The abort below would report a cancellation; the reason is ours.
-  disconnect(m_pReply, &QNetworkReply::errorOccurred, this, &FtpManager::error);
   emit error(code);
-  m_pReply->abort();
+  m_pDownload->abandon(strReason);
+  if (m_pDownload) dlFinished();
 }
 
 void FtpManager::onTransferStalled() {
@@ -314,7 +317,7 @@ void FtpManager::onTransferStalled() {
 }
 
 void FtpManager::onRateTick() {
-  if (!m_pReply) {
+  if (!m_pDownload) {
     m_rateTimer.stop();
     return;
   }
@@ -330,31 +333,26 @@ void FtpManager::onRateTick() {
 }
 
 void FtpManager::dlFinished() {
-  QNetworkReply* reply = qobject_cast<QNetworkReply*>(sender());
-  if (!reply) reply = m_pReply;
-  if (!reply) return;
-  if (reply != m_pReply) {
-    reply->deleteLater();
-    return;
-  }
-  if (m_strFailure.isEmpty() && reply->error() == QNetworkReply::NoError) onReplyReadyRead();
+  QFtp* client = m_pDownload;
+  if (!client) return;
+  m_pDownload = nullptr;
   m_stallTimer.stop();
   m_rateTimer.stop();
-  m_pReply = nullptr;
-  reply->deleteLater();
+  // Called from inside the client's own signals: it goes once they have returned.
+  client->disconnect(this);
+  client->abandon(QString());
+  client->deleteLater();
+  m_signatureBuffer.close();
 
   QString failure = m_strFailure;
-  if (failure.isEmpty() && reply->error() != QNetworkReply::NoError && !m_bInterrupted)
-    failure = QFtpParse::harmless(withoutAccount(reply->errorString(), reply->url()));
   if (failure.isEmpty() && !m_bInterrupted) {
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 announced = qMax(m_nAnnounced, length.isValid() ? length.toLongLong() : -1);
     if (m_nReceived == 0 && m_phase == Phase::Installer)
-      failure = QStringLiteral("the server sent an empty file: %1").arg(reply->url().path());
-    else if (announced > 0 && m_nReceived < announced)
+      failure = QStringLiteral("the server sent an empty file: %1").arg(m_strRemotePath);
+    else if (m_nAnnounced > 0 && m_nReceived < m_nAnnounced)
       // A connection closed early looks like a normal end; only the size tells.
-      failure =
-          QStringLiteral("the transfer ended after %1 of %2 bytes").arg(m_nReceived).arg(announced);
+      failure = QStringLiteral("the transfer ended after %1 of %2 bytes")
+                    .arg(m_nReceived)
+                    .arg(m_nAnnounced);
   }
 
   if (m_phase == Phase::Signature && !m_bInterrupted) {

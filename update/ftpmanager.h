@@ -1,10 +1,9 @@
 // The update server's client side: finds the newest release in the release directory
-// (through the program's own FTP client) and downloads a release's installer (through
-// Qt's network access manager).
+// and downloads a release's installer, both through the program's own FTP client.
 #pragma once
 
+#include <QBuffer>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
@@ -44,7 +43,7 @@ class FtpManager : public QObject {
   // transfer that started.
   bool downloadFile(QString strRemotePath, QString strLocalPath);
   void cancelDownload();
-  bool isDownloading() const { return m_pReply != nullptr; }
+  bool isDownloading() const { return m_pDownload != nullptr; }
   bool isChecking() const { return m_checkTimer.isActive(); }
 
   // Where the check and the download go; the build's update server unless a caller
@@ -94,7 +93,8 @@ class FtpManager : public QObject {
   void onTransferStalled();
   void onCheckTimeout();
   void onRateTick();
-  void onReplyReadyRead();
+  void onTransferProgress(qint64 bytesDone, qint64 bytesTotal);
+  void onTransferCommandFinished(int commandId, bool bError);
 
  private:
   // Ends the running transfer as failed, with `strReason` in the log.
@@ -111,11 +111,12 @@ class FtpManager : public QObject {
   QUrl m_url;
   QFile m_file;
   QFtp m_ftp;
-  QNetworkAccessManager m_networkManager;
   QString m_strNewestVersion;
   // Unusable release names seen in the current listing; only the first few are logged.
   int m_nIgnoredNames = 0;
-  QNetworkReply* m_pReply = nullptr;
+  // The running transfer's own client; null while none runs.
+  QFtp* m_pDownload = nullptr;
+  int m_nGetId = 0;
   bool m_bInterrupted = false;
 
   QString m_strHost;
@@ -140,6 +141,7 @@ class FtpManager : public QObject {
   qint64 m_nAnnounced = -1;
   qint64 m_nWindowStart = 0;
   QByteArray m_signature;
+  QBuffer m_signatureBuffer;
   // Why the transfer was ended by this side; empty while nothing went wrong.
   QString m_strFailure;
 };

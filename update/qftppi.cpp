@@ -319,6 +319,10 @@ bool QFtpPI::processReply() {
     } else {
       state = Failure;
     }
+  } else if (code == 213 && currentCmd.startsWith(QLatin1String("SIZE "))) {
+    bool ok = false;
+    const qint64 size = text.trimmed().toLongLong(&ok);
+    if (ok && size >= 0) dtp.setBytesTotal(size);
   } else if (code == 230) {
     if (currentCmd.startsWith(QLatin1String("USER ")) && !pendingCommands.isEmpty() &&
         pendingCommands.first().startsWith(QLatin1String("PASS "))) {
@@ -350,6 +354,9 @@ bool QFtpPI::processReply() {
       } else if (currentCmd.startsWith(QLatin1String("EPRT"))) {
         transferConnectionExtended = false;
         pendingCommands.prepend(QStringLiteral("PORT\r\n"));
+      } else if (currentCmd.startsWith(QLatin1String("SIZE "))) {
+        // The size is only for progress and the completeness check; without it the
+        // transfer still runs.
       } else {
         emit error(QFtp::UnknownError, text);
         if (before != generation) return true;

@@ -42,6 +42,10 @@ class QFtpDTP : public QObject {
 
   qint64 bytesAvailable() const;
   void clearData();
+  // Where a file transfer's bytes go as they arrive (none: they wait in the socket).
+  // Also starts the transfer's byte count afresh.
+  void setDevice(QIODevice* device);
+  void setBytesTotal(qint64 total) { bytesTotal = total; }
 
   bool hasError() const { return !err.isEmpty(); }
   QString errorMessage() const { return err; }
@@ -73,7 +77,11 @@ class QFtpDTP : public QObject {
   void handleListLine(const QByteArray& line);
   bool currentIsList() const;
 
+  // Moves what the data socket holds into the device.
+  void writeToDevice(QTcpSocket* s);
+
   QTcpSocket* socket = nullptr;
+  QPointer<QIODevice> device;
   QTcpServer listener;
   QFtpPI* pi;
   QString err;

@@ -35,10 +35,6 @@ void serveFile(ScriptedFtpServer& server, qint64 announced, qint64 total, int ch
   server.on("SIZE", [&server, announced](const QByteArray&) {
     server.send("213 " + QByteArray::number(announced) + "\r\n");
   });
-  server.on("MDTM", [&server](const QByteArray&) { server.send("213 20260101000000\r\n"); });
-  server.on("HELP", [&server](const QByteArray&) {
-    server.send("214-Commands:\r\n SIZE MDTM RETR\r\n214 Done\r\n");
-  });
   server.on("RETR", [&server, total, chunk, intervalMs](const QByteArray&) {
     server.withData([&server, total, chunk, intervalMs](QTcpSocket* d) {
       server.send("150 Opening BINARY mode data connection\r\n");
