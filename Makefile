@@ -30,7 +30,7 @@ test-asan: build-asan
 # The fuzz targets, built with clang and libFuzzer in their own folder.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := ftpreply ftplisting
+FUZZ_TARGETS := ftpreply ftplisting ftpsession
 
 build-fuzz: deps
 	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || cmake -S tests/fuzz -B $(FUZZ_DIR) $(GENERATOR) \
@@ -62,7 +62,7 @@ fuzz: build-fuzz
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_DIR)/new-$$t; echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  $(FUZZ_DIR)/tests/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
-	    -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+	    -max_len=65536 -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
 	    $(FUZZ_DIR)/new-$$t tests/fuzz/corpus/$$t; done
 
 format:

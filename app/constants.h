@@ -1,6 +1,7 @@
 // Named constants shared by every module of the program.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include "buildconfig.h"
@@ -21,6 +22,8 @@ inline const QString kUpdateServerHost = QStringLiteral(STELVOX_UPDATE_HOST);
 inline const QString kUpdateAccountName = QStringLiteral(STELVOX_UPDATE_USER);
 inline const QString kUpdateAccountPassword = QStringLiteral(STELVOX_UPDATE_PASSWORD);
 constexpr quint16 kUpdateServerPort = 8887;
+// The release operators' minisign public key (base64 line); empty: releases not verified.
+inline const QByteArray kUpdatePublicKey = QByteArrayLiteral(STELVOX_UPDATE_PUBLIC_KEY);
 
 // Setting keys: the value names in the settings store, exactly as stored.
 inline const QString kKeyLanguage = QStringLiteral("language");

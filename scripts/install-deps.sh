@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev libbenchmark-dev
   umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
   python3-pyftpdlib
+  libsodium-dev minisign
   xvfb xauth x11-utils fonts-wqy-microhei
   procps psmisc
   makeself lintian desktop-file-utils appstream fakeroot dpkg-dev file man-db

@@ -5,8 +5,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTimer>
 #include <cstdlib>
 #include <limits>
@@ -14,6 +12,7 @@
 #include "constants.h"
 #include "ftpmanager.h"
 #include "messageboxshow.h"
+#include "qftpparse.h"
 #include "rslogger.h"
 #include "settings.h"
 #include "ui_cupgradedialog.h"
@@ -37,6 +36,8 @@ CUpgradeDialog::CUpgradeDialog(QWidget* parent) : QDialog(parent), ui(new Ui::CU
           &CUpgradeDialog::onExistNewVersionApp);
   connect(m_pFtpManager, &FtpManager::downloadProgress, this, &CUpgradeDialog::downloadProgress);
   connect(m_pFtpManager, &FtpManager::downloadFinished, this, &CUpgradeDialog::downloadFinished);
+  connect(m_pFtpManager, &FtpManager::installerRejected, this,
+          [this](const QString& strReason) { m_strRejection = strReason; });
 
   m_pCheckTimer = new QTimer(this);
   connect(m_pCheckTimer, &QTimer::timeout, this, &CUpgradeDialog::onCheckTime);
@@ -49,6 +50,16 @@ CUpgradeDialog::~CUpgradeDialog() {
 }
 
 void CUpgradeDialog::startCheckUpdate(bool bAutoCheck) {
+  if (m_pFtpManager->isChecking()) {
+    // The running check keeps its own kind; its answer comes within its time bound.
+    log(RSLogger::LevelInfo, QStringLiteral("An update check is already running."),
+        "CUpgradeDialog::startCheckUpdate");
+    if (!bAutoCheck) {
+      MessageBoxShow box(this, QMessageBox::Information);
+      box.information(tr("更新提示"), tr("正在检查更新，请稍候。"));
+    }
+    return;
+  }
   m_bAutoCheck = bAutoCheck;
   m_pFtpManager->checkNewestVersion();
 }
@@ -122,8 +133,7 @@ QString CUpgradeDialog::remoteInstallerPath(const QString& strVersion) {
 }
 
 QString CUpgradeDialog::localInstallerPath(const QString& strVersion) {
-  return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QLatin1Char('/') +
-         installerFileName(strVersion);
+  return UpgradePlatform::downloadFolder() + QLatin1Char('/') + installerFileName(strVersion);
 }
 
 void CUpgradeDialog::progressRange(qint64 bytesReceived, qint64 bytesTotal, int* pnValue,
@@ -203,7 +213,7 @@ void CUpgradeDialog::onCheckTime() {
         // The next start's check finds whatever is newer.
         log(RSLogger::LevelInfo,
             QStringLiteral("Reminder for %1 dropped: not newer than the running version.")
-                .arg(version.left(120)),
+                .arg(QFtpParse::harmless(version, 120)),
             "CUpgradeDialog::onCheckTime");
         writeNoReminder();
         stopReminderTimer();
@@ -238,8 +248,16 @@ void CUpgradeDialog::showNewVersionPrompt(QString strVersion) {
   if (!FtpManager::isSafeReleaseName(strVersion)) {
     log(RSLogger::LevelWarning,
         QStringLiteral("Release name not usable, nothing offered. (%1)")
-            .arg(strVersion.left(120).replace(QRegularExpression(QStringLiteral("[^[:print:]]")),
-                                              QStringLiteral("?"))),
+            .arg(QFtpParse::harmless(strVersion, 120)),
+        "CUpgradeDialog::showNewVersionPrompt");
+    return;
+  }
+
+  QString folderError;
+  if (!UpgradePlatform::makePrivateFolder(UpgradePlatform::downloadFolder(), &folderError)) {
+    log(RSLogger::LevelError,
+        QStringLiteral("No private folder for the download, nothing offered. (%1: %2)")
+            .arg(UpgradePlatform::downloadFolder(), folderError),
         "CUpgradeDialog::showNewVersionPrompt");
     return;
   }
@@ -258,6 +276,7 @@ void CUpgradeDialog::showNewVersionPrompt(QString strVersion) {
   ui->btn_cancel_upgrade->setEnabled(true);
   ui->progressBar_upgrade->setRange(0, 100);
   ui->progressBar_upgrade->setValue(0);
+  m_strRejection.clear();
   if (!m_pFtpManager->downloadFile(remoteInstallerPath(strVersion),
                                    localInstallerPath(strVersion))) {
     m_bDownloadEnded = true;
@@ -282,6 +301,12 @@ void CUpgradeDialog::downloadFinished(bool bInterrupted, QString strFilePath) {
     QFile::remove(strFilePath);
     close();
     m_bOfferRunning = false;
+    if (!m_strRejection.isEmpty()) {
+      const QString reason = m_strRejection;
+      m_strRejection.clear();
+      MessageBoxShow box(this, QMessageBox::Critical);
+      box.information(tr("更新提示"), tr("安装包签名校验失败，已删除：%1").arg(reason));
+    }
     return;
   }
 
@@ -312,7 +337,8 @@ void CUpgradeDialog::offerInstaller(const QString& strFilePath) {
       "CUpgradeDialog::downloadFinished");
   close();
   MessageBoxShow box(this, QMessageBox::Critical);
-  box.information(tr("更新提示"), tr("安装程序无法启动，安装包已保存在：%1").arg(nativePath));
+  box.information(tr("更新提示"),
+                  tr("安装程序无法启动（%1），安装包已保存在：%2").arg(reason, nativePath));
   m_bOfferRunning = false;
 }
 

@@ -88,6 +88,8 @@ class CUpgradeDialog : public QDialog, public UpgradeDialogInterface {
   // True from an accepted prompt until the downloaded file has been dealt with, so a
   // second offer (a manual check, a reminder) cannot start a second transfer.
   bool m_bOfferRunning = false;
+  // Why the last download's installer was refused; shown once the window has closed.
+  QString m_strRejection;
 };
 
 // What differs between platforms in running a downloaded installer.
@@ -95,6 +97,12 @@ namespace UpgradePlatform {
 // The installer's file name suffix on this platform, dot included.
 QString installerSuffix();
 // Makes the file runnable where that is needed and starts it as a detached process
-// without arguments. False, with the reason, when it could not be started.
+// without arguments. False, with the operating system's reason, when it could not be
+// started.
 bool startInstaller(const QString& strFilePath, QString* pstrReason);
+// The user's own folder for downloaded installers.
+QString downloadFolder();
+// Creates `strFolder` (and what is missing above it) for this user alone, or checks that
+// the existing one is a real folder of this user that nobody else may enter.
+bool makePrivateFolder(const QString& strFolder, QString* pstrReason);
 }  // namespace UpgradePlatform

@@ -2,29 +2,14 @@
 
 #include <QFileInfo>
 #include <QMetaType>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 
 #include "constants.h"
+#include "minisign.h"
+#include "qftpparse.h"
 #include "rslogger.h"
 
 namespace {
-
-// A server's names end up in the log: keep them on one readable line.
-QString printable(const QString& strText) {
-  constexpr int kMaxLength = 120;
-  QString out;
-  for (const QChar c : strText.left(kMaxLength)) out += c.isPrint() ? c : QLatin1Char('?');
-  if (strText.size() > kMaxLength) out += QStringLiteral("...");
-  return out;
-}
-
-// Qt's error texts quote the whole URL, account and password included.
-QString withoutAccount(QString strText, const QUrl& url) {
-  strText.replace(url.toString(), url.toString(QUrl::RemoveUserInfo));
-  if (!url.password().isEmpty()) strText.replace(url.password(), QStringLiteral("******"));
-  return strText;
-}
 
 void log(int level, const QString& strMessage, const char* function) {
   RSLogger::instance()->writeLog(level, strMessage, function);
@@ -33,24 +18,33 @@ void log(int level, const QString& strMessage, const char* function) {
 }  // namespace
 
 FtpManager::FtpManager(QObject* parent)
-    : QObject(parent), m_ftp(this), m_networkManager(this), m_stallTimer(this) {
+    : QObject(parent),
+      m_ftp(this),
+      m_stallTimer(this),
+      m_checkTimer(this),
+      m_rateTimer(this),
+      m_publicKey(COMMON::kUpdatePublicKey) {
   qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
   setServer(COMMON::kUpdateServerHost, COMMON::kUpdateServerPort, COMMON::kUpdateAccountName,
             COMMON::kUpdateAccountPassword);
   setStallTimeout(kDefaultStallTimeoutMs);
   m_stallTimer.setSingleShot(true);
+  m_checkTimer.setSingleShot(true);
+  setCheckTimeout(kDefaultCheckTimeoutMs);
+  setRateFloor(kDefaultMinBytesPerSecond, kDefaultRateWindowMs);
 
   connect(&m_ftp, &QFtp::commandFinished, this, &FtpManager::onCmdFinished);
   connect(&m_ftp, &QFtp::listInfo, this, &FtpManager::onListInfo);
   connect(&m_ftp, &QFtp::stateChanged, this, &FtpManager::onStateChanged);
   connect(&m_stallTimer, &QTimer::timeout, this, &FtpManager::onTransferStalled);
+  connect(&m_checkTimer, &QTimer::timeout, this, &FtpManager::onCheckTimeout);
+  connect(&m_rateTimer, &QTimer::timeout, this, &FtpManager::onRateTick);
 }
 
 FtpManager::~FtpManager() {
-  if (m_pReply) {
-    // Ending mid-transfer: nothing was written, so leave no empty installer behind.
-    disconnect(m_pReply, nullptr, this, nullptr);
-    m_pReply->abort();
+  if (m_pDownload) {
+    // Ending mid-transfer: leave no partial installer behind.
+    m_pDownload->disconnect(this);
     m_file.close();
     m_file.remove();
   }
@@ -72,6 +66,17 @@ void FtpManager::setServer(const QString& strHost, quint16 nPort, const QString&
 
 void FtpManager::setStallTimeout(int nMilliseconds) { m_stallTimer.setInterval(nMilliseconds); }
 
+void FtpManager::setCheckTimeout(int nMilliseconds) { m_checkTimer.setInterval(nMilliseconds); }
+
+void FtpManager::setMaxTransferBytes(qint64 nBytes) { m_nMaxTransferBytes = nBytes; }
+
+void FtpManager::setRateFloor(qint64 nBytesPerSecond, int nWindowMs) {
+  m_nMinBytesPerSecond = nBytesPerSecond;
+  m_rateTimer.setInterval(nWindowMs);
+}
+
+void FtpManager::setPublicKey(const QByteArray& publicKey) { m_publicKey = publicKey.trimmed(); }
+
 QUrl FtpManager::downloadUrl(const QString& strRemotePath) const {
   QUrl url = m_url;
   url.setPath(strRemotePath, QUrl::DecodedMode);
@@ -79,7 +84,14 @@ QUrl FtpManager::downloadUrl(const QString& strRemotePath) const {
 }
 
 int FtpManager::checkNewestVersion() {
-  if (m_ftp.hasPendingCommands()) return true;
+  // A second check would only queue behind a first that may be stuck for a while.
+  if (isChecking() || m_ftp.hasPendingCommands()) return true;
+  if (m_publicKey.isEmpty()) {
+    log(RSLogger::LevelWarning,
+        QStringLiteral("This build has no update signing key: releases are not verified."),
+        "FtpManager::checkNewestVersion");
+  }
+  m_checkTimer.start();
   m_strNewestVersion.clear();
   m_nIgnoredNames = 0;
   if (m_ftp.state() != QFtp::LoggedIn) {
@@ -152,7 +164,7 @@ void FtpManager::onListInfo(const QUrlInfo& urlInfo) {
     if (++m_nIgnoredNames <= kLoggedNames)
       log(RSLogger::LevelWarning,
           QStringLiteral("Release directory with an unusable name ignored. (%1)%2")
-              .arg(printable(urlInfo.name()),
+              .arg(QFtpParse::harmless(urlInfo.name(), 120),
                    m_nIgnoredNames == kLoggedNames
                        ? QStringLiteral(" Further such names are not logged.")
                        : QString()),
@@ -165,13 +177,17 @@ void FtpManager::onListInfo(const QUrlInfo& urlInfo) {
 void FtpManager::onCmdFinished(int commandId, bool bError) {
   Q_UNUSED(commandId)
   if (bError) {
+    m_checkTimer.stop();
+    // The error text carries the server's reply: one line, nothing it could forge.
     log(RSLogger::LevelError,
         QStringLiteral("FTP command Failed. (%1)")
-            .arg(statusText(m_ftp.state(), m_ftp.currentCommand(), m_ftp.errorString())),
+            .arg(statusText(m_ftp.state(), m_ftp.currentCommand(),
+                            QFtpParse::harmless(m_ftp.errorString(), 400))),
         "FtpManager::onCmdFinished");
     return;
   }
   if (m_ftp.currentCommand() != QFtp::List) return;
+  m_checkTimer.stop();
   if (releaseVersion(COMMON::kProgramVersion) >= releaseVersion(m_strNewestVersion)) {
     m_strNewestVersion.clear();
   }
@@ -180,102 +196,228 @@ void FtpManager::onCmdFinished(int commandId, bool bError) {
 
 void FtpManager::onStateChanged(int state) { Q_UNUSED(state) }
 
+void FtpManager::onCheckTimeout() {
+  const QString reason = QStringLiteral("the update check took longer than %1 s")
+                             .arg(m_checkTimer.interval() / 1000.0);
+  log(RSLogger::LevelWarning, QStringLiteral("Update check given up: %1.").arg(reason),
+      "FtpManager::onCheckTimeout");
+  m_ftp.abandon(reason);
+}
+
 bool FtpManager::downloadFile(QString strRemotePath, QString strLocalPath) {
-  if (m_pReply) {
+  if (m_pDownload) {
     log(RSLogger::LevelWarning,
         QStringLiteral("A download is already running; %1 not started.").arg(strRemotePath),
         "FtpManager::downloadFile");
     return false;
   }
   m_bInterrupted = false;
-  m_bStalled = false;
+  m_strLocalPath = strLocalPath;
+  m_strRemotePath = strRemotePath;
 
-  const QFileInfo localInfo(strLocalPath);
-  if ((localInfo.exists() || localInfo.isSymLink()) && !QFile::remove(strLocalPath)) {
+  // The part file is ours alone: a leftover (or a link planted in its place) goes first,
+  // and the new one is created afresh, never opened through something that appeared since.
+  const QFileInfo partInfo(partPath());
+  if ((partInfo.exists() || partInfo.isSymLink()) && !QFile::remove(partPath())) {
     log(RSLogger::LevelError,
-        QStringLiteral("Cannot remove the old installer file. (%1)").arg(strLocalPath),
+        QStringLiteral("Cannot remove the old installer file. (%1)").arg(partPath()),
         "FtpManager::downloadFile");
     return false;
   }
-  m_file.setFileName(strLocalPath);
-  // Created afresh by this call, never an existing file (or link) that appeared since.
-  if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::NewOnly)) {
+  m_file.setFileName(partPath());
+  if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
     log(RSLogger::LevelError,
         QStringLiteral("Cannot create the installer file. (%1: %2)")
-            .arg(strLocalPath, m_file.errorString()),
+            .arg(partPath(), m_file.errorString()),
         "FtpManager::downloadFile");
     return false;
   }
-
-  m_pReply = m_networkManager.get(QNetworkRequest(downloadUrl(strRemotePath)));
-  connect(m_pReply, &QNetworkReply::finished, this, &FtpManager::dlFinished);
-  connect(m_pReply, &QNetworkReply::downloadProgress, this, &FtpManager::downloadProgress);
-  connect(m_pReply, &QNetworkReply::errorOccurred, this, &FtpManager::error);
-  connect(m_pReply, &QNetworkReply::downloadProgress, &m_stallTimer,
-          static_cast<void (QTimer::*)()>(&QTimer::start));
-  connect(m_pReply, &QNetworkReply::readyRead, &m_stallTimer,
-          static_cast<void (QTimer::*)()>(&QTimer::start));
-  m_stallTimer.start();
+  m_phase = Phase::Installer;
+  startTransfer(strRemotePath);
   return true;
+}
+
+void FtpManager::startTransfer(const QString& strRemotePath) {
+  m_nReceived = 0;
+  m_nAnnounced = -1;
+  m_nWindowStart = 0;
+  m_signature.clear();
+  m_strFailure.clear();
+  // A client of its own per transfer: the check's connection stays as it is, and a
+  // cancelled transfer takes its connection with it.
+  m_pDownload = new QFtp(this);
+  m_pDownload->setInactivityTimeout(0);  // the stall timer below is the bound
+  connect(m_pDownload, &QFtp::commandFinished, this, &FtpManager::onTransferCommandFinished);
+  connect(m_pDownload, &QFtp::dataTransferProgress, this, &FtpManager::onTransferProgress);
+  m_pDownload->connectToHost(m_strHost, m_nPort);
+  m_pDownload->login(m_strUser, m_strPassword);
+  if (m_phase == Phase::Installer) {
+    m_nGetId = m_pDownload->get(strRemotePath, &m_file);
+  } else {
+    m_signatureBuffer.setBuffer(&m_signature);
+    m_signatureBuffer.open(QIODevice::WriteOnly);
+    m_nGetId = m_pDownload->get(strRemotePath, &m_signatureBuffer);
+  }
+  m_pDownload->close();
+  m_stallTimer.start();
+  m_rateTimer.start();
+}
+
+void FtpManager::onTransferProgress(qint64 bytesDone, qint64 bytesTotal) {
+  if (!m_pDownload || !m_strFailure.isEmpty() || m_bInterrupted) return;
+  m_stallTimer.start();
+  m_nReceived = bytesDone;
+  m_nAnnounced = bytesTotal;
+  const qint64 bound = m_phase == Phase::Installer ? m_nMaxTransferBytes : kMaxSignatureBytes;
+  if (m_nReceived > bound) {
+    failTransfer(QStringLiteral("the server sent more than %1 bytes").arg(bound),
+                 QNetworkReply::ProtocolFailure);
+    return;
+  }
+  if (m_phase == Phase::Installer) emit downloadProgress(bytesDone, bytesTotal);
+}
+
+void FtpManager::onTransferCommandFinished(int commandId, bool bError) {
+  if (!m_pDownload || sender() != m_pDownload) return;
+  if (bError) {
+    if (m_strFailure.isEmpty() && !m_bInterrupted) {
+      m_strFailure = QFtpParse::harmless(m_pDownload->errorString(), 400);
+      emit error(QNetworkReply::ProtocolFailure);
+    }
+    dlFinished();
+  } else if (commandId == m_nGetId) {
+    // The file is complete; the goodbye is not waited for.
+    dlFinished();
+  }
 }
 
 void FtpManager::cancelDownload() {
   m_bInterrupted = true;
-  if (QNetworkReply* reply = m_pReply) {
-    // Aborting finishes the reply at once, so dlFinished reports the interruption.
-    reply->abort();
-    reply->deleteLater();
+  if (m_pDownload) {
+    emit error(QNetworkReply::OperationCanceledError);
+    // Dropping the connection ends the transfer at once, so dlFinished reports the
+    // interruption.
+    m_pDownload->abandon(QStringLiteral("cancelled"));
+    if (m_pDownload) dlFinished();
   }
+}
+
+void FtpManager::failTransfer(const QString& strReason, QNetworkReply::NetworkError code) {
+  if (!m_pDownload || !m_strFailure.isEmpty()) return;
+  m_strFailure = strReason;
+  emit error(code);
+  m_pDownload->abandon(strReason);
+  if (m_pDownload) dlFinished();
 }
 
 void FtpManager::onTransferStalled() {
-  if (!m_pReply) return;
-  m_bStalled = true;
-  // The abort below would report a cancellation; the reason is the silence.
-  disconnect(m_pReply, &QNetworkReply::errorOccurred, this, &FtpManager::error);
-  emit error(QNetworkReply::TimeoutError);
-  m_pReply->abort();
+  failTransfer(QStringLiteral("no data received for %1 s, transfer aborted")
+                   .arg(m_stallTimer.interval() / 1000.0),
+               QNetworkReply::TimeoutError);
+}
+
+void FtpManager::onRateTick() {
+  if (!m_pDownload) {
+    m_rateTimer.stop();
+    return;
+  }
+  const qint64 window = m_rateTimer.interval();
+  if ((m_nReceived - m_nWindowStart) * 1000 < m_nMinBytesPerSecond * window) {
+    failTransfer(QStringLiteral("slower than %1 bytes/s for %2 s, transfer aborted")
+                     .arg(m_nMinBytesPerSecond)
+                     .arg(window / 1000.0),
+                 QNetworkReply::TimeoutError);
+    return;
+  }
+  m_nWindowStart = m_nReceived;
 }
 
 void FtpManager::dlFinished() {
-  QNetworkReply* reply = qobject_cast<QNetworkReply*>(sender());
-  if (!reply) reply = m_pReply;
-  if (!reply) return;
-  if (reply != m_pReply) {
-    reply->deleteLater();
+  QFtp* client = m_pDownload;
+  if (!client) return;
+  m_pDownload = nullptr;
+  m_stallTimer.stop();
+  m_rateTimer.stop();
+  // Called from inside the client's own signals: it goes once they have returned.
+  client->disconnect(this);
+  client->abandon(QString());
+  client->deleteLater();
+  m_signatureBuffer.close();
+
+  QString failure = m_strFailure;
+  if (failure.isEmpty() && !m_bInterrupted) {
+    if (m_nReceived == 0 && m_phase == Phase::Installer)
+      failure = QStringLiteral("the server sent an empty file: %1").arg(m_strRemotePath);
+    else if (m_nAnnounced > 0 && m_nReceived < m_nAnnounced)
+      // A connection closed early looks like a normal end; only the size tells.
+      failure = QStringLiteral("the transfer ended after %1 of %2 bytes")
+                    .arg(m_nReceived)
+                    .arg(m_nAnnounced);
+  }
+
+  if (m_phase == Phase::Signature && !m_bInterrupted) {
+    verifyInstaller(failure);
     return;
   }
-  m_stallTimer.stop();
-  m_pReply = nullptr;
-
-  // A failed transfer is reported like an interruption: the caller then discards the
-  // file instead of offering to run a broken installer.
-  bool bFailed = false;
-  if (reply->error() == QNetworkReply::NoError) {
-    const QByteArray data = reply->readAll();
-    if (data.isEmpty()) {
-      log(RSLogger::LevelError,
-          QStringLiteral("Download failed. (the server sent an empty file: %1)")
-              .arg(reply->url().path()),
-          "FtpManager::dlFinished");
-      bFailed = true;
-    } else if (m_file.write(data) != data.size() || !m_file.flush()) {
-      log(RSLogger::LevelError,
-          QStringLiteral("Writing the installer failed. (%1: %2)")
-              .arg(m_file.fileName(), m_file.errorString()),
-          "FtpManager::dlFinished");
-      bFailed = true;
-    }
-  } else if (!m_bInterrupted) {
-    const QString reason = m_bStalled
-                               ? QStringLiteral("no data received for %1 s, transfer aborted")
-                                     .arg(m_stallTimer.interval() / 1000.0)
-                               : withoutAccount(reply->errorString(), reply->url());
-    log(RSLogger::LevelError, QStringLiteral("Download failed. (%1)").arg(reason),
+  if (!failure.isEmpty() && !m_bInterrupted) {
+    log(RSLogger::LevelError, QStringLiteral("Download failed. (%1)").arg(failure),
         "FtpManager::dlFinished");
-    bFailed = true;
+  }
+  if (!failure.isEmpty() || m_bInterrupted) {
+    m_file.close();
+    m_file.remove();
+    emit downloadFinished(true, m_strLocalPath);
+    return;
+  }
+  if (!m_file.flush()) {
+    log(RSLogger::LevelError,
+        QStringLiteral("Writing the installer failed. (%1: %2)")
+            .arg(m_file.fileName(), m_file.errorString()),
+        "FtpManager::dlFinished");
+    m_file.close();
+    m_file.remove();
+    emit downloadFinished(true, m_strLocalPath);
+    return;
   }
   m_file.close();
-  reply->deleteLater();
-  emit downloadFinished(m_bInterrupted || bFailed, m_file.fileName());
+  if (m_publicKey.isEmpty()) {
+    finishInstaller();
+    return;
+  }
+  m_phase = Phase::Signature;
+  startTransfer(m_strRemotePath + QStringLiteral(".minisig"));
+}
+
+void FtpManager::verifyInstaller(const QString& strFetchFailure) {
+  QString reason;
+  if (!strFetchFailure.isEmpty())
+    reason = QStringLiteral("no signature file (%1)").arg(strFetchFailure);
+  else
+    minisign::verifyFile(partPath(), m_signature, m_publicKey, &reason);
+  if (reason.isEmpty()) {
+    finishInstaller();
+    return;
+  }
+  log(RSLogger::LevelError,
+      QStringLiteral("Installer refused: its signature does not hold. (%1: %2)")
+          .arg(m_strRemotePath, reason),
+      "FtpManager::verifyInstaller");
+  QFile::remove(partPath());
+  emit installerRejected(reason);
+  emit downloadFinished(true, m_strLocalPath);
+}
+
+void FtpManager::finishInstaller() {
+  // The local file is replaced only by a whole (and, with a key, verified) installer.
+  const QFileInfo localInfo(m_strLocalPath);
+  if (((localInfo.exists() || localInfo.isSymLink()) && !QFile::remove(m_strLocalPath)) ||
+      !QFile::rename(partPath(), m_strLocalPath)) {
+    log(RSLogger::LevelError,
+        QStringLiteral("Cannot put the installer in place. (%1)").arg(m_strLocalPath),
+        "FtpManager::dlFinished");
+    QFile::remove(partPath());
+    emit downloadFinished(true, m_strLocalPath);
+    return;
+  }
+  emit downloadFinished(false, m_strLocalPath);
 }

@@ -27,6 +27,8 @@ struct QFtpCommand {
   QFtp::Command command;
   // The strings to send; for a connect, the host name and the port as decimal text.
   QStringList rawCmds;
+  // Where a Get writes what arrives.
+  QPointer<QIODevice> device;
   // Set while commandFinished for it is being emitted; its handler may run a nested
   // event loop, and the command must stay the head until the handler returns.
   bool finishing = false;
@@ -128,6 +130,16 @@ int QFtp::list(const QString& dir) {
   return d->addCommand(new QFtpCommand(List, cmds));
 }
 
+int QFtp::get(const QString& file, QIODevice* device) {
+  // Binary first: some servers refuse SIZE in ASCII mode.
+  auto* c = new QFtpCommand(
+      Get, {QStringLiteral("TYPE I\r\n"), QStringLiteral("SIZE ") + file + QStringLiteral("\r\n"),
+            d->transferMode == Passive ? QStringLiteral("PASV\r\n") : QStringLiteral("PORT\r\n"),
+            QStringLiteral("RETR ") + file + QStringLiteral("\r\n")});
+  c->device = device;
+  return d->addCommand(c);
+}
+
 int QFtp::close() { return d->addCommand(new QFtpCommand(Close, {QStringLiteral("QUIT\r\n")})); }
 
 QFtp::State QFtp::state() const { return d->state; }
@@ -144,6 +156,12 @@ bool QFtp::hasPendingCommands() const { return d->pending.size() > 1; }
 
 void QFtp::clearPendingCommands() {
   while (d->pending.size() > 1) delete d->pending.takeLast();
+}
+
+void QFtp::abandon(const QString& reason) {
+  if (d->pending.isEmpty() || d->pending.first()->finishing) return;
+  clearPendingCommands();
+  d->pi.giveUp(true, reason);
 }
 
 void QFtp::setInactivityTimeout(int msec) { d->inactivity.setInterval(qMax(0, msec)); }
@@ -177,6 +195,7 @@ void QFtp::_q_startNextCommand() {
   d->error = NoError;
   d->errorString = kUnknownError;
   if (d->pi.dtp.bytesAvailable()) d->pi.dtp.clearData();
+  d->pi.dtp.setDevice(c->command == Get ? c->device.data() : nullptr);
   if (d->inactivity.interval() > 0) d->inactivity.start();
 
   QPointer<QFtp> guard(this);
@@ -223,7 +242,7 @@ void QFtp::_q_piError(int errorCode, const QString& text) {
   QFtpCommand* c = d->pending.first();
   if (c->finishing) {
     qWarning("QFtpPrivate::_q_piError: error \"%s\" after the command had finished",
-             qPrintable(text));
+             qPrintable(QFtpParse::harmless(text)));
     return;
   }
 

@@ -3,6 +3,7 @@
 // owning thread's event loop, reporting progress only through signals.
 #pragma once
 
+#include <QIODevice>
 #include <QObject>
 #include <QScopedPointer>
 #include <QString>
@@ -67,6 +68,9 @@ class QFtp : public QObject {
   int login(const QString& user = QString(), const QString& password = QString());
   // An empty directory lists the server's current directory.
   int list(const QString& dir = QString());
+  // Fetches `file` in binary into `device` as it arrives. The size the server gives for
+  // it (SIZE) is the total that dataTransferProgress reports, -1 when it gave none.
+  int get(const QString& file, QIODevice* device);
   int close();
 
   State state() const;
@@ -77,6 +81,9 @@ class QFtp : public QObject {
   bool hasPendingCommands() const;
   // Deletes every queued command except the running one.
   void clearPendingCommands();
+  // Drops the connection at once: the running command fails with `reason` and the
+  // queued ones are deleted. For callers with a deadline of their own.
+  void abandon(const QString& reason);
 
   // A running command fails when the server shows no sign of life for this long.
   // A server that answers slowly but steadily is never cut off. 0 disables the bound.

@@ -51,7 +51,7 @@ void QFtpDTP::connectToHost(const QString& host, quint16 port) {
   socket->setObjectName(QStringLiteral("QFtpDTP Passive state socket"));
   connectSocketSignals();
   connectionOpen = true;
-  socket->connectToHost(host, port);
+  QFtpPI::connectSocket(socket, host, port);
 }
 
 int QFtpDTP::setupListener(const QHostAddress& address) {
@@ -100,6 +100,21 @@ qint64 QFtpDTP::bytesAvailable() const {
 void QFtpDTP::clearData() {
   bb.clear();
   if (socket) socket->readAll();
+}
+
+void QFtpDTP::setDevice(QIODevice* d) {
+  device = d;
+  bytesDone = 0;
+  bytesTotal = -1;
+}
+
+void QFtpDTP::writeToDevice(QTcpSocket* s) {
+  const QByteArray data = s->readAll();
+  if (data.isEmpty()) return;
+  bytesDone += data.size();
+  if (device->write(data) != data.size() && err.isEmpty())
+    err = QStringLiteral("Writing the file failed: %1").arg(device->errorString());
+  emit dataTransferProgress(bytesDone, bytesTotal);
 }
 
 bool QFtpDTP::currentIsList() const {
@@ -161,6 +176,11 @@ void QFtpDTP::socketReadyRead() {
     }
     return;
   }
+  // A file goes straight to its device, so it is never held here whole.
+  if (device) {
+    writeToDevice(socket);
+    return;
+  }
   // Other transfers hand their bytes on as they come.
   bytesDone += socket->bytesAvailable();
   emit readyRead();
@@ -191,6 +211,8 @@ void QFtpDTP::socketConnectionClosed() {
       const QByteArray rest = s->readAll();
       if (!rest.isEmpty()) handleListLine(rest);
     }
+  } else if (device && pi->abortState == QFtpPI::None) {
+    writeToDevice(s);
   } else {
     bb += s->readAll();
   }

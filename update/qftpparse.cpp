@@ -88,6 +88,27 @@ QFtpReplyReader::Result QFtpReplyReader::addLine(const QString& line) {
 
 namespace QFtpParse {
 
+QString harmless(const QString& text, int maxChars) {
+  QString out;
+  out.reserve(qMin(text.size(), maxChars));
+  bool blank = false;
+  for (const QChar c : text) {
+    // Format characters (Cf) include the overrides that reorder a line as displayed.
+    const bool control =
+        c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+        c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
+    if (control) {
+      blank = !out.isEmpty();
+      continue;
+    }
+    if (blank) out += QLatin1Char(' ');
+    blank = false;
+    if (out.size() >= maxChars) return out.left(maxChars) + QStringLiteral("...");
+    out += c;
+  }
+  return out.size() > maxChars ? out.left(maxChars) + QStringLiteral("...") : out;
+}
+
 bool parsePassiveReply(const QString& text, QString* host, quint16* port) {
   static const QRegularExpression pattern(
       QStringLiteral("(\\d+),(\\d+),(\\d+),(\\d+),(\\d+),(\\d+)"));

@@ -52,6 +52,11 @@ class QFtpReplyReader {
 
 namespace QFtpParse {
 
+// Text that came from a server, made fit for the log, a message box or a label: every
+// run of control characters (line ends, escapes, NULs, bidirectional overrides) becomes
+// one blank, and the whole is cut to `maxChars` characters with "..." after it.
+QString harmless(const QString& text, int maxChars = 200);
+
 // The data address of a 227 reply: six decimal numbers h1,h2,h3,h4,p1,p2 anywhere in
 // the text, parentheses or not. False when the text holds no such group.
 bool parsePassiveReply(const QString& text, QString* host, quint16* port);

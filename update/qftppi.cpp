@@ -15,10 +15,26 @@ QString withHost(const QString& text, const QString& host) {
 // A control line longer than this without a line end is not a reply.
 constexpr qint64 kMaxReplyLine = 64 * 1024;
 
+void connectDirectly(QTcpSocket* socket, const QString& host, quint16 port) {
+  socket->connectToHost(host, port);
+}
+
+QFtpPI::Connector g_connector = &connectDirectly;
+
 }  // namespace
+
+void QFtpPI::setConnector(Connector connector) {
+  g_connector = connector ? connector : &connectDirectly;
+}
+
+void QFtpPI::connectSocket(QTcpSocket* socket, const QString& host, quint16 port) {
+  g_connector(socket, host, port);
+}
 
 QFtpPI::QFtpPI(QObject* parent) : QObject(parent), dtp(this) {
   commandSocket.setObjectName(QStringLiteral("QFtpPI_socket"));
+  // What the server sends faster than it is read waits in the network, not here.
+  commandSocket.setReadBufferSize(2 * kMaxReplyLine);
   connect(&commandSocket, &QTcpSocket::hostFound, this, &QFtpPI::hostFound);
   connect(&commandSocket, &QTcpSocket::connected, this, &QFtpPI::connected);
   connect(&commandSocket, &QTcpSocket::disconnected, this, &QFtpPI::connectionClosed);
@@ -41,6 +57,7 @@ void QFtpPI::resetForConnection() {
   abortState = None;
   reply.clear();
   droppedLines = 0;
+  foreignDataHostLogged = false;
   waitForDtpToConnect = false;
   waitForDtpToClose = false;
   pendingCommands.clear();
@@ -60,7 +77,7 @@ void QFtpPI::connectToHost(const QString& h, quint16 port) {
   resetForConnection();
   host = h;
   connectPending = true;
-  commandSocket.connectToHost(h, port);
+  connectSocket(&commandSocket, h, port);
 }
 
 bool QFtpPI::sendCommands(const QStringList& cmds) {
@@ -178,10 +195,10 @@ void QFtpPI::emitSocketFailure(int code, const QString& text) {
 void QFtpPI::readyRead() {
   // Only reply lines count as the server answering: chatter without codes, or a reply
   // that never ends, must not hold the command open past its time limit.
-  if (waitForDtpToClose) {
-    emit activity();
-    return;
-  }
+  // Nor does anything said while the listing's end is awaited: that is left unread (the
+  // socket's bounded buffer then holds the server back), and only the data connection
+  // keeps the command alive.
+  if (waitForDtpToClose) return;
   while (commandSocket.canReadLine()) {
     const QString line = QString::fromUtf8(commandSocket.readLine());
     const QFtpReplyReader::Result result = reply.addLine(line);
@@ -190,7 +207,7 @@ void QFtpPI::readyRead() {
         RSLogger::instance()->writeLog(
             RSLogger::LevelWarning,
             QStringLiteral("FTP reply line without a valid code dropped: %1%2")
-                .arg(line.trimmed().left(200),
+                .arg(QFtpParse::harmless(line),
                      droppedLines == kLoggedDroppedLines
                          ? QStringLiteral(" (further such lines are not logged)")
                          : QString()),
@@ -277,8 +294,20 @@ bool QFtpPI::processReply() {
     QString dataHost;
     quint16 dataPort = 0;
     if (QFtpParse::parsePassiveReply(text, &dataHost, &dataPort)) {
+      // Only the server we talk to may send the data: an address elsewhere would let it
+      // aim this client at a third party, or a third party's bytes at this client.
+      const QHostAddress peer = commandSocket.peerAddress();
+      if (!peer.isEqual(QHostAddress(dataHost), QHostAddress::ConvertV4MappedToIPv4) &&
+          !foreignDataHostLogged) {
+        foreignDataHostLogged = true;
+        RSLogger::instance()->writeLog(
+            RSLogger::LevelWarning,
+            QStringLiteral("FTP server %1 named %2 for the data connection; using %1 instead")
+                .arg(peer.toString(), QFtpParse::harmless(dataHost, 40)),
+            "QFtpPI::processReply");
+      }
       waitForDtpToConnect = true;
-      dtp.connectToHost(dataHost, dataPort);
+      dtp.connectToHost(peer.toString(), dataPort);
     } else {
       state = Failure;  // no address: the listing has nowhere to come from
     }
@@ -290,6 +319,10 @@ bool QFtpPI::processReply() {
     } else {
       state = Failure;
     }
+  } else if (code == 213 && currentCmd.startsWith(QLatin1String("SIZE "))) {
+    bool ok = false;
+    const qint64 size = text.trimmed().toLongLong(&ok);
+    if (ok && size >= 0) dtp.setBytesTotal(size);
   } else if (code == 230) {
     if (currentCmd.startsWith(QLatin1String("USER ")) && !pendingCommands.isEmpty() &&
         pendingCommands.first().startsWith(QLatin1String("PASS "))) {
@@ -321,6 +354,9 @@ bool QFtpPI::processReply() {
       } else if (currentCmd.startsWith(QLatin1String("EPRT"))) {
         transferConnectionExtended = false;
         pendingCommands.prepend(QStringLiteral("PORT\r\n"));
+      } else if (currentCmd.startsWith(QLatin1String("SIZE "))) {
+        // The size is only for progress and the completeness check; without it the
+        // transfer still runs.
       } else {
         emit error(QFtp::UnknownError, text);
         if (before != generation) return true;

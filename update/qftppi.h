@@ -42,6 +42,10 @@ class QFtpDTP : public QObject {
 
   qint64 bytesAvailable() const;
   void clearData();
+  // Where a file transfer's bytes go as they arrive (none: they wait in the socket).
+  // Also starts the transfer's byte count afresh.
+  void setDevice(QIODevice* device);
+  void setBytesTotal(qint64 total) { bytesTotal = total; }
 
   bool hasError() const { return !err.isEmpty(); }
   QString errorMessage() const { return err; }
@@ -73,7 +77,11 @@ class QFtpDTP : public QObject {
   void handleListLine(const QByteArray& line);
   bool currentIsList() const;
 
+  // Moves what the data socket holds into the device.
+  void writeToDevice(QTcpSocket* s);
+
   QTcpSocket* socket = nullptr;
+  QPointer<QIODevice> device;
   QTcpServer listener;
   QFtpPI* pi;
   QString err;
@@ -94,6 +102,12 @@ class QFtpPI : public QObject {
 
   explicit QFtpPI(QObject* parent = nullptr);
   ~QFtpPI() override;
+
+  // How a socket, control or data, reaches its host. Harnesses that play the server
+  // from memory put their own here; it must end in the socket's connected() or error().
+  using Connector = void (*)(QTcpSocket* socket, const QString& host, quint16 port);
+  static void setConnector(Connector connector);
+  static void connectSocket(QTcpSocket* socket, const QString& host, quint16 port);
 
   void connectToHost(const QString& host, quint16 port);
   // Runs a command's strings one after another. False when strings of an earlier
@@ -157,4 +171,6 @@ class QFtpPI : public QObject {
   // Lines without a reply code seen on this connection; only the first few are logged.
   int droppedLines = 0;
   static constexpr int kLoggedDroppedLines = 5;
+  // A 227 reply that named another host than the server's has been logged.
+  bool foreignDataHostLogged = false;
 };

@@ -67,6 +67,8 @@ class ScriptedFtpServer : public QObject {
   void send(const QByteArray& bytes) {
     if (socket_) socket_->write(bytes);
   }
+  // Bytes sent but not yet taken by the client.
+  qint64 pendingOutput() const { return socket_ ? socket_->bytesToWrite() : 0; }
   void closeControl() {
     if (socket_) socket_->disconnectFromHost();
   }
@@ -76,6 +78,7 @@ class ScriptedFtpServer : public QObject {
     if (!data_.isListening()) data_.listen(QHostAddress::Any, 0);
     return data_.serverPort();
   }
+  bool openDataAt(const QHostAddress& address, quint16 port) { return data_.listen(address, port); }
   // A 227 reply for the data listener on 127.0.0.1.
   QByteArray passiveReply(bool parentheses) {
     const quint16 p = openData();

@@ -5,10 +5,13 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+#include <memory>
 
 #include "constants.h"
 #include "ftpmanager.h"
+#include "scriptedftpserver.h"
 #include "tst_upgrade_support.h"
 
 using namespace upgradetest;
@@ -23,6 +26,35 @@ QString fileLine(const QString& name) {
 }
 
 const QString kRemote28 = QStringLiteral("/ZRT/V1.0.0.28/StelvoxSetup_V1.0.0.28.run");
+
+// Sends `total` bytes of a file over the data connection in `chunk`s, one every `intervalMs`
+// (0: as fast as the client takes them), announcing `announced` bytes; then ends as a
+// normal transfer does.
+void serveFile(ScriptedFtpServer& server, qint64 announced, qint64 total, int chunk,
+               int intervalMs) {
+  server.on("SIZE", [&server, announced](const QByteArray&) {
+    server.send("213 " + QByteArray::number(announced) + "\r\n");
+  });
+  server.on("RETR", [&server, total, chunk, intervalMs](const QByteArray&) {
+    server.withData([&server, total, chunk, intervalMs](QTcpSocket* d) {
+      server.send("150 Opening BINARY mode data connection\r\n");
+      auto* timer = new QTimer(d);
+      auto sent = std::make_shared<qint64>(0);
+      const QByteArray bytes(chunk, 'x');
+      QObject::connect(timer, &QTimer::timeout, d, [&server, d, timer, sent, total, bytes] {
+        if (d->bytesToWrite() > 4 * bytes.size() + 1024 * 1024) return;
+        const qint64 n = qMin<qint64>(bytes.size(), total - *sent);
+        d->write(bytes.constData(), n);
+        *sent += n;
+        if (*sent < total) return;
+        timer->stop();
+        d->disconnectFromHost();
+        server.send("226 Transfer complete\r\n");
+      });
+      timer->start(intervalMs);
+    });
+  });
+}
 
 }  // namespace
 
@@ -237,10 +269,10 @@ class TestFtpManager : public QObject {
     // Connect, login and listing are queued: a second check queues nothing.
     QCOMPARE(manager.checkNewestVersion(), 1);
     QVERIFY(spy.wait(30000));
-    // Logged in now, only a listing queues; two checks back to back give two reports.
+    // Logged in now, a check queues only its listing; one while it runs queues nothing.
     QVERIFY(manager.checkNewestVersion() > listId);
-    manager.checkNewestVersion();
-    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 30000);
+    QCOMPARE(manager.checkNewestVersion(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 30000);
     for (const auto& arguments : spy) QCOMPARE(arguments.at(0).toString(), QString("V1.0.0.28"));
   }
 
@@ -431,6 +463,155 @@ class TestFtpManager : public QObject {
     manager.cancelDownload();
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
     QCOMPARE(finished.at(0).at(0).toBool(), true);
+  }
+
+  // Transfers that must never count as a whole installer.
+  void hostileTransfersEndAsInterruptions_data() {
+    QTest::addColumn<qint64>("announced");
+    QTest::addColumn<qint64>("sent");
+    QTest::addColumn<int>("intervalMs");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("closed short of the announced size")
+        << qint64(200000) << qint64(100000) << 0 << "ended after 100000 of 200000 bytes";
+    QTest::newRow("larger than the bound")
+        << qint64(0) << qint64(1024 * 1024) << 0 << "sent more than 262144 bytes";
+    QTest::newRow("trickling below the rate floor")
+        << qint64(1024 * 1024) << qint64(1024 * 1024) << 100 << "slower than 4096 bytes/s";
+  }
+  void hostileTransfersEndAsInterruptions() {
+    QFETCH(qint64, announced);
+    QFETCH(qint64, sent);
+    QFETCH(int, intervalMs);
+    QFETCH(QString, logged);
+    ScriptedFtpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    serveFile(server, announced, sent, intervalMs ? 200 : 16384, intervalMs);
+
+    LogCapture log;
+    FtpManager manager;
+    manager.setMaxTransferBytes(256 * 1024);
+    manager.setRateFloor(4096, 1000);
+    pointAtServer(manager, server.port());
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    QVERIFY(manager.downloadFile(kRemote28, localPath()));
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.at(0).at(0).toBool(), true);
+    QVERIFY(!QFile::exists(localPath()));
+    QVERIFY(QDir(downloads_.path()).entryList(QDir::Files).isEmpty());
+    QVERIFY2(log.contains(logged), qPrintable(log.all().join('\n')));
+  }
+
+  void largeInstallerGoesToDiskNotMemory() {
+    constexpr qint64 kSize = 200 * 1024 * 1024;
+    ScriptedFtpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    serveFile(server, kSize, kSize, 256 * 1024, 0);
+    FtpManager manager;
+    pointAtServer(manager, server.port());
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    const qint64 before = residentKiB();
+    qint64 peak = before;
+    connect(&manager, &FtpManager::downloadProgress, &manager,
+            [&peak] { peak = qMax(peak, residentKiB()); });
+    QVERIFY(manager.downloadFile(kRemote28, localPath()));
+    QVERIFY(finished.wait(120000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QCOMPARE(QFileInfo(localPath()).size(), kSize);
+    QVERIFY2(peak - before < 64 * 1024, qPrintable(QString::number(peak - before)));
+  }
+
+  // Servers that try to hold a check open, or to grow the client: each check ends within
+  // its bound, with one error in the log and memory as it was.
+  void hostileServersCannotHoldACheck_data() {
+    QTest::addColumn<QByteArray>("listReply");
+    QTest::addColumn<bool>("holdDataOpen");
+    QTest::addColumn<QByteArray>("chatter");
+    QTest::newRow("226 with the data connection held open, then chatter")
+        << QByteArray("150 Here\r\n226 Done\r\n") << true
+        << QByteArray("211-chatter chatter chatter\r\n").repeated(32 * 1024);
+    QTest::newRow("a preliminary reply again and again")
+        << QByteArray("150 Here\r\n") << true << QByteArray("150 Still working\r\n");
+  }
+  void hostileServersCannotHoldACheck() {
+    QFETCH(QByteArray, listReply);
+    QFETCH(bool, holdDataOpen);
+    QFETCH(QByteArray, chatter);
+    ScriptedFtpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QTimer flood;
+    server.on("LIST", [&](const QByteArray&) {
+      server.withData([&, holdDataOpen](QTcpSocket* d) {
+        d->write(dirLine("V1.0.0.28").toUtf8() + "\r\n");
+        if (!holdDataOpen) d->disconnectFromHost();
+        server.send(listReply);
+        // Only as fast as the client takes it: the server's own buffer must not grow here.
+        connect(&flood, &QTimer::timeout, &server, [&] {
+          if (server.pendingOutput() < 1024 * 1024) server.send(chatter);
+        });
+        flood.start(20);
+      });
+    });
+
+    LogCapture log;
+    FtpManager manager;
+    manager.setCheckTimeout(3000);
+    pointAtServer(manager, server.port());
+    QSignalSpy reported(&manager, &FtpManager::signalNeedUpdate);
+    const qint64 before = residentKiB();
+    QElapsedTimer clock;
+    clock.start();
+    manager.checkNewestVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(!manager.isChecking(), 20000);
+    flood.stop();
+    QVERIFY(clock.elapsed() < 10000);
+    QVERIFY(log.contains("the update check took longer than 3 s"));
+    QVERIFY(log.contains("FTP command Failed."));
+    QCOMPARE(reported.count(), 0);
+    QVERIFY2(residentKiB() - before < 64 * 1024,
+             qPrintable(QString::number(residentKiB() - before)));
+  }
+
+  void serverTextIsMadeHarmless() {
+    ScriptedFtpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    server.greeting = "\x1b[2J\x1b]0;owned\x07junk\r\n220 Ready\r\n";
+    server.on("PASS", [&server](const QByteArray&) {
+      server.send("530-\x1b[31mDenied\r\n[Critical] forged line\r\n530 Bye" +
+                  QByteArray(5000, 'z') + "\r\n");
+    });
+    LogCapture log;
+    FtpManager manager;
+    pointAtServer(manager, server.port());
+    manager.checkNewestVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains("FTP command Failed."), 30000);
+    QVERIFY(log.contains("line without a valid code dropped"));
+    QVERIFY2(allPrintable(log.all()), qPrintable(log.all().join('\n')));
+    for (const QString& line : log.all()) QVERIFY(line.size() < 1200);
+  }
+
+  void passiveAddressElsewhereIsNotFollowed() {
+    // A third party on another address, at the very port the reply names.
+    QTcpServer thirdParty;
+    if (!thirdParty.listen(QHostAddress("127.0.0.2"))) QSKIP("No 127.0.0.2 here");
+    const quint16 port = thirdParty.serverPort();
+    connect(&thirdParty, &QTcpServer::newConnection, &thirdParty, [&] {
+      QTcpSocket* s = thirdParty.nextPendingConnection();
+      s->write(dirLine("V9.9.9.9").toUtf8() + "\r\n");
+      s->disconnectFromHost();
+    });
+    ScriptedFtpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QVERIFY(server.openDataAt(QHostAddress::LocalHost, port));
+    server.listing = {dirLine("V1.0.0.28").toUtf8() + "\r\n"};
+    server.on("PASV", [&server, port](const QByteArray&) {
+      server.send("227 Entering Passive Mode (127,0,0,2," + QByteArray::number(port >> 8) + ',' +
+                  QByteArray::number(port & 0xFF) + ")\r\n");
+    });
+    LogCapture log;
+    FtpManager manager;
+    pointAtServer(manager, server.port());
+    QCOMPARE(checkOnce(manager), QString("V1.0.0.28"));
+    QVERIFY(log.contains("named 127.0.0.2 for the data connection"));
   }
 
   void unwritableTargetIsRefused() {

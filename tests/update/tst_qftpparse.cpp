@@ -264,6 +264,23 @@ class TestQFtpParse : public QObject {
     QTEST(QFtpParse::parseExtendedPassiveReply(text, &port), "ok");
     QTEST(int(port), "port");
   }
+  void harmlessTexts_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("forged log line") << "Bye\r\n[Critical] forged"
+                                     << "Bye [Critical] forged";
+    QTest::newRow("terminal escapes") << "\x1b[2J\x1b]0;x\x07ok"
+                                      << "[2J ]0;x ok";
+    QTest::newRow("display reordering") << QString::fromUtf8("a\u202Eb\u2028c") << "a b c";
+    QTest::newRow("cut to length") << QString(300, 'z') << QString(200, 'z') + "...";
+    QTest::newRow("other scripts kept")
+        << QString::fromUtf8("更新 ok") << QString::fromUtf8("更新 ok");
+  }
+  void harmlessTexts() {
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(QFtpParse::harmless(text), shown);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestQFtpParse)

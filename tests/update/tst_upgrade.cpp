@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
@@ -91,22 +92,44 @@ class TestUpgrade : public QObject {
     QObject::connect(dialog.ftpManager(), &FtpManager::signalNeedUpdate, &dialog,
                      [] { finishLater(); });
   }
+  QString downloads() const { return temp_.path() + QStringLiteral("/Stelvox/updates"); }
   QString localInstaller(const QString& version) const {
-    return temp_.path() + QStringLiteral("/StelvoxSetup_%1.run").arg(version);
+    return downloads() + QStringLiteral("/StelvoxSetup_%1.run").arg(version);
   }
+  // A minisign key pair in `folder` (k.pub, k.sec), made without a password.
+  static bool makeKeyPair(const QString& folder) {
+    return QProcess::execute("minisign", {"-G", "-W", "-f", "-p", folder + "/k.pub", "-s",
+                                          folder + "/k.sec"}) == 0;
+  }
+  static QByteArray publicKey(const QString& folder) {
+    return readFile(folder + "/k.pub").split('\n').value(1);
+  }
+  static bool sign(const QString& file, const QString& keyFolder, bool legacy) {
+    QStringList args = {"-S", "-s", keyFolder + "/k.sec", "-m", file};
+    if (legacy) args << "-l";
+    return QProcess::execute("minisign", args) == 0;
+  }
+  QString key_;
+  QString otherKey_;
 
  private slots:
   void initTestCase() {
     QVERIFY(home_.isValid());
     QVERIFY(temp_.isValid());
     qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
-    // Downloads land in the temporary folder: this test's own.
+    // Downloads land in the cache folder: this test's own.
+    qputenv("XDG_CACHE_HOME", temp_.path().toLocal8Bit());
     qputenv("TMPDIR", temp_.path().toLocal8Bit());
+    key_ = home_.path() + "/key";
+    otherKey_ = home_.path() + "/other-key";
+    QVERIFY(QDir().mkpath(key_) && QDir().mkpath(otherKey_));
+    QVERIFY(makeKeyPair(key_));
+    QVERIFY(makeKeyPair(otherKey_));
   }
 
   void init() {
     QFile::remove(COMMON::platform::settingsFilePath());
-    QDir dir(temp_.path());
+    QDir dir(downloads());
     for (const QString& name : dir.entryList(QDir::Files | QDir::System)) dir.remove(name);
   }
 
@@ -574,6 +597,9 @@ class TestUpgrade : public QObject {
     QCOMPARE(boxes.seen().size(), 3);
     QCOMPARE(boxes.seen().at(2).icon, QMessageBox::Critical);
     QVERIFY2(boxes.seen().at(2).text.contains(local), qPrintable(boxes.seen().at(2).text));
+    // The operating system's own reason, in the box and in the log.
+    QVERIFY(boxes.seen().at(2).text.contains("Exec format error"));
+    QVERIFY(log.contains("Exec format error"));
     QVERIFY(QFile::exists(local));  // kept for another try
     QVERIFY(storedNextTime() != 998);
     QVERIFY(!dialog.isVisible());
@@ -766,10 +792,113 @@ class TestUpgrade : public QObject {
     finishAfterCheck(dialog);
     QCOMPARE(runEventLoop([&] { dialog.startCheckUpdate(false); }, 60000), kChainDone);
     QCOMPARE(boxes.texts().value(0), shown);
-    QVERIFY(!QFile::exists(temp_.path() + "/../escape"));
-    QVERIFY(!QFile::exists(QDir::cleanPath(temp_.path() + "/../../escape")));
-    const QStringList left = QDir(temp_.path()).entryList(QDir::Files);
+    QVERIFY(!QFile::exists(downloads() + "/../escape"));
+    QVERIFY(!QFile::exists(QDir::cleanPath(downloads() + "/../../escape")));
+    const QStringList left = QDir(downloads()).entryList(QDir::Files);
     QVERIFY2(left.isEmpty(), qPrintable(left.join(',')));
+  }
+
+  void signedReleases_data() {
+    QTest::addColumn<QString>("signing");
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("prehashed, by the key") << "prehashed" << true;
+    QTest::newRow("legacy, by the key") << "legacy" << true;
+    QTest::newRow("tampered after signing") << "tampered" << false;
+    QTest::newRow("by another key") << "other key" << false;
+    QTest::newRow("no signature") << "none" << false;
+    QTest::newRow("truncated signature") << "truncated" << false;
+    QTest::newRow("changed trusted comment") << "comment" << false;
+  }
+  void signedReleases() {
+    QFETCH(QString, signing);
+    QFETCH(bool, installs);
+    ReleaseTree tree;
+    const QByteArray installer = scriptInstaller(64 * 1024);
+    QVERIFY(tree.addRelease("V1.0.0.28", installer));
+    const QString served = tree.zrt() + "/V1.0.0.28/StelvoxSetup_V1.0.0.28.run";
+    if (signing != "none")
+      QVERIFY(sign(served, signing == "other key" ? otherKey_ : key_, signing == "legacy"));
+    if (signing == "tampered") QVERIFY(writeFile(served, installer + "echo changed\n"));
+    if (signing == "comment") {
+      QByteArray signature = readFile(served + ".minisig");
+      QVERIFY(writeFile(served + ".minisig", signature.replace("timestamp:", "timestamp:1")));
+    }
+    if (signing == "truncated") {
+      const QByteArray signature = readFile(served + ".minisig");
+      QVERIFY(writeFile(served + ".minisig", signature.left(signature.size() / 2)));
+    }
+    FtpServer server;
+    QVERIFY(server.start(tree.root()));
+    storeReminder(998, "");
+
+    LogCapture log;
+    BoxScript boxes;
+    boxes.thenPress(QMessageBox::Ok);  // update now
+    boxes.thenPress(QMessageBox::Ok);  // install now, or acknowledge the refusal
+    CUpgradeDialog dialog;
+    pointAtServer(dialog, server.port());
+    dialog.ftpManager()->setPublicKey(publicKey(key_));
+    if (!installs) finishAfterCheck(dialog);  // an installation ends the loop itself
+    QCOMPARE(runEventLoop([&] { dialog.startCheckUpdate(false); }, 120000),
+             installs ? 0 : kChainDone);
+    const QString local = localInstaller("V1.0.0.28");
+    QCOMPARE(boxes.seen().size(), 2);
+    if (installs) {
+      QCOMPARE(boxes.texts().at(1), kInstallQuestion);
+      QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(local + ".ran"), 30000);
+      return;
+    }
+    QCOMPARE(boxes.seen().at(1).icon, QMessageBox::Critical);
+    QVERIFY2(boxes.texts().at(1).startsWith(QString::fromUtf8("安装包签名校验失败")),
+             qPrintable(boxes.texts().at(1)));
+    QVERIFY(log.contains("Installer refused: its signature does not hold."));
+    const QStringList left = QDir(downloads()).entryList(QDir::Files);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(',')));
+    QVERIFY(!dialog.isVisible());
+  }
+
+  void manualCheckWhileOneRunsSaysSo() {
+    QTcpServer silent;  // accepts and never greets
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    BoxScript boxes;
+    CUpgradeDialog dialog;
+    pointAtServer(dialog, silent.serverPort());
+    dialog.startCheckUpdate(true);
+    dialog.startCheckUpdate(false);
+    QCOMPARE(boxes.texts(), QStringList{QString::fromUtf8("正在检查更新，请稍候。")});
+    QCOMPARE(boxes.seen().at(0).icon, QMessageBox::Information);
+  }
+
+  void downloadFolderIsPrivate_data() {
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("missing") << "" << true;
+    QTest::newRow("open to others") << "folder 0777" << true;
+    QTest::newRow("a link to another folder") << "link" << false;
+    QTest::newRow("a file") << "file" << false;
+  }
+  void downloadFolderIsPrivate() {
+    QFETCH(QString, existing);
+    QFETCH(bool, usable);
+    QTemporaryDir root;
+    const QString folder = root.path() + "/Stelvox/updates";
+    QVERIFY(QDir().mkpath(root.path() + "/Stelvox"));
+    if (existing == "folder 0777") {
+      QVERIFY(QDir().mkpath(folder));
+      QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+    } else if (existing == "link") {
+      QVERIFY(QFile::link(root.path(), folder));
+    } else if (existing == "file") {
+      QVERIFY(writeFile(folder, "x"));
+    }
+    QString reason;
+    QCOMPARE(UpgradePlatform::makePrivateFolder(folder, &reason), usable);
+    if (!usable) {
+      QVERIFY(!reason.isEmpty());
+      return;
+    }
+    QCOMPARE(QFileInfo(folder).permissions() & QFileDevice::Permissions(0x0077),
+             QFileDevice::Permissions());
   }
 
   void secondOfferWhileDownloadingIsRefused() {

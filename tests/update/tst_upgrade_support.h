@@ -47,6 +47,23 @@ inline QByteArray readFile(const QString& path) {
   return file.readAll();
 }
 
+// This process's resident memory, from the kernel's own account.
+inline qint64 residentKiB() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+  return -1;
+}
+
+// True when no captured log text holds a control character (a forged line end, an escape).
+inline bool allPrintable(const QStringList& lines) {
+  for (const QString& line : lines)
+    for (const QChar c : line)
+      if (c.category() == QChar::Other_Control) return false;
+  return true;
+}
+
 // The release tree the server offers: <root>/ZRT/<version>/StelvoxSetup_<version>.run.
 class ReleaseTree {
  public:

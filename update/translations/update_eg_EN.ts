@@ -79,8 +79,16 @@
             <translation>This is the latest version!</translation>
         </message>
         <message>
-            <source>安装程序无法启动，安装包已保存在：%1</source>
-            <translation>The installer could not be started; the package is kept at: %1</translation>
+            <source>安装程序无法启动（%1），安装包已保存在：%2</source>
+            <translation>The installer could not be started (%1); the package is kept at: %2</translation>
+        </message>
+        <message>
+            <source>安装包签名校验失败，已删除：%1</source>
+            <translation>The installer's signature could not be verified, so it was deleted: %1</translation>
+        </message>
+        <message>
+            <source>正在检查更新，请稍候。</source>
+            <translation>An update check is already running, please wait.</translation>
         </message>
     </context>
 </TS>

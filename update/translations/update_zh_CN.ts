@@ -79,8 +79,16 @@
             <translation>当前软件已是最新版本！</translation>
         </message>
         <message>
-            <source>安装程序无法启动，安装包已保存在：%1</source>
-            <translation>安装程序无法启动，安装包已保存在：%1</translation>
+            <source>安装程序无法启动（%1），安装包已保存在：%2</source>
+            <translation>安装程序无法启动（%1），安装包已保存在：%2</translation>
+        </message>
+        <message>
+            <source>安装包签名校验失败，已删除：%1</source>
+            <translation>安装包签名校验失败，已删除：%1</translation>
+        </message>
+        <message>
+            <source>正在检查更新，请稍候。</source>
+            <translation>正在检查更新，请稍候。</translation>
         </message>
     </context>
 </TS>

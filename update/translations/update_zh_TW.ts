@@ -79,8 +79,16 @@
             <translation>當前軟體已是最新版本！</translation>
         </message>
         <message>
-            <source>安装程序无法启动，安装包已保存在：%1</source>
-            <translation>安裝程式無法啟動，安裝包已保存在：%1</translation>
+            <source>安装程序无法启动（%1），安装包已保存在：%2</source>
+            <translation>安裝程式無法啟動（%1），安裝包已保存在：%2</translation>
+        </message>
+        <message>
+            <source>安装包签名校验失败，已删除：%1</source>
+            <translation>安裝包簽名校驗失敗，已刪除：%1</translation>
+        </message>
+        <message>
+            <source>正在检查更新，请稍候。</source>
+            <translation>正在檢查更新，請稍候。</translation>
         </message>
     </context>
 </TS>
