@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QMessageBox>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTextCodec>
 #include <QTimer>
@@ -106,10 +107,12 @@ int main(int argc, char* argv[]) {
   int result = 0;
   {
     logStartup();
+    // Asked before the window registers its icon, while nobody waits on us.
+    const bool notificationArea = QSystemTrayIcon::isSystemTrayAvailable();
     MainWindow window;
     app.setMainWindow(&window);
     window.hide();
-    window.ensureReachable();
+    window.ensureReachable(notificationArea);
     logFirstValues(window);
 
     // The window has loaded hidapi, udev, the sensor library and maybe NVML; any of

@@ -133,8 +133,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
           &SettingsWatcher::noteAnnounced);
 }
 
-void MainWindow::ensureReachable() {
-  if (systemTrayAvailable()) return;
+void MainWindow::ensureReachable(bool notificationArea) {
+  if (notificationArea) return;
   RSLogger::instance()->writeLog(
       RSLogger::LevelInfo,
       QStringLiteral("The desktop has no notification area: the main window stays open."),
@@ -145,13 +145,10 @@ void MainWindow::ensureReachable() {
   connect(m_pTrayWait, &QTimer::timeout, this, [this]() {
     if (!systemTrayAvailable()) return;
     m_pTrayWait->stop();
-    // Shown again, so that the icon docks into the area that has just appeared.
-    m_pTrayIcon->hide();
-    m_pTrayIcon->show();
-    RSLogger::instance()->writeLog(RSLogger::LevelInfo,
-                                   QStringLiteral("A notification area appeared: the tray icon "
-                                                  "is shown."),
-                                   "MainWindow::ensureReachable");
+    RSLogger::instance()->writeLog(
+        RSLogger::LevelInfo,
+        QStringLiteral("A notification area appeared: the tray icon is in it."),
+        "MainWindow::ensureReachable");
   });
   m_pTrayWait->start(kTrayWaitMs);
 }

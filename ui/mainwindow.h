@@ -47,10 +47,11 @@ class MainWindow : public QMainWindow {
   void refreshDeviceList();
   void showDeviceTable();
 
-  // Where the desktop has no notification area, the window shows at once (and one log
-  // line says why), since nothing else would lead to the program; the tray icon
-  // appears when an area does. The entry point calls it after hiding the window.
-  void ensureReachable();
+  // Where the desktop had no notification area at start (`notificationArea`, asked before
+  // the window registered its icon), the window shows at once and one log line says why,
+  // since nothing else would lead to the program; Qt docks the icon when an area appears,
+  // and the log says so. The entry point calls it after hiding the window.
+  void ensureReachable(bool notificationArea);
 
   // c * 9 / 5 + 32 in integers, truncating toward zero.
   static int celsiusToFahrenheit(int celsius);

@@ -436,14 +436,14 @@ void TestMainWindow::updateDialogThroughTheFactory() {
 void TestMainWindow::withoutNotificationAreaTheWindowShows() {
   window_ = std::make_unique<TrayDesktopWindow>();
   window_->hide();
-  window_->ensureReachable();
+  window_->ensureReachable(true);
   QVERIFY(!window_->isVisible());  // a desktop with an area: only the icon
   window_.reset();
 
   window_ = std::make_unique<TrayDesktopWindow>();
   window_->trayAvailable = false;
   window_->hide();
-  window_->ensureReachable();
+  window_->ensureReachable(false);
   QVERIFY(window_->isVisible());
 }
 
