@@ -63,9 +63,9 @@ const Range* rangeOf(const QString& key) {
 
 const QStringList& rangedSettingKeys() {
   static const QStringList kKeys = {
-      kKeyTemperatureUnit,       kKeyChangeInterval,   kKeyDisplayCpuTemperature,
-      kKeyDisplayGpuTemperature, kKeyDisplayFanRpm,    kKeyTemperatureAlarm,
-      kKeyUsageRateAlarm,        kKeyFanRpmAlarm,      kKeyAlarmNotifications};
+      kKeyTemperatureUnit,       kKeyChangeInterval, kKeyDisplayCpuTemperature,
+      kKeyDisplayGpuTemperature, kKeyDisplayFanRpm,  kKeyTemperatureAlarm,
+      kKeyUsageRateAlarm,        kKeyFanRpmAlarm,    kKeyAlarmNotifications};
   return kKeys;
 }
 

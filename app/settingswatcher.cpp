@@ -23,8 +23,7 @@ SettingsWatcher::SettingsWatcher(QObject* parent)
   // The store is replaced by a rename on every write, which ends a watch on the file
   // itself; the folder's watch sees the new file arrive.
   connect(watcher_, &QFileSystemWatcher::fileChanged, &debounce_, qOverload<>(&QTimer::start));
-  connect(watcher_, &QFileSystemWatcher::directoryChanged, &debounce_,
-          qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, &debounce_, qOverload<>(&QTimer::start));
   watch();
 }
 

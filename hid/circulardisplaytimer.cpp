@@ -34,15 +34,13 @@ QSharedPointer<CircularDisplayTimer>& CircularDisplayTimer::instance() {
 
 CircularDisplayTimer::CircularDisplayTimer()
     : timer_(new QTimer(this)),
-      interval_(
-          usableInterval(COMMON::readIntSetting(COMMON::kKeyChangeInterval))) {
+      interval_(usableInterval(COMMON::readIntSetting(COMMON::kKeyChangeInterval))) {
   int mask = 0;
   if (COMMON::readIntSetting(COMMON::kKeyDisplayCpuTemperature) != 0)
     mask |= DisplayItem::CPU_TEMPERATURE;
   if (COMMON::readIntSetting(COMMON::kKeyDisplayGpuTemperature) != 0)
     mask |= DisplayItem::GPU_TEMPERATURE;
-  if (COMMON::readIntSetting(COMMON::kKeyDisplayFanRpm) != 0)
-    mask |= DisplayItem::FAN_RPM;
+  if (COMMON::readIntSetting(COMMON::kKeyDisplayFanRpm) != 0) mask |= DisplayItem::FAN_RPM;
   itemMask_.storeRelease(mask);
   connect(timer_, &QTimer::timeout, this, &CircularDisplayTimer::onChangeData);
 }

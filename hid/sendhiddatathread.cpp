@@ -131,12 +131,9 @@ void stop(Link& link) {
 }  // namespace
 
 SendHIDDataThread::SendHIDDataThread(QObject* parent)
-    : QThread(parent),
-      temperatureUnit_(COMMON::readIntSetting(COMMON::kKeyTemperatureUnit)) {
-  thresholds_.temperatureAlarm =
-      COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
-  thresholds_.usageRateAlarm =
-      COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+    : QThread(parent), temperatureUnit_(COMMON::readIntSetting(COMMON::kKeyTemperatureUnit)) {
+  thresholds_.temperatureAlarm = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
+  thresholds_.usageRateAlarm = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
   thresholds_.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
 }
 
