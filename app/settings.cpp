@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <vector>
 
 #include "constants.h"
 
@@ -41,10 +42,10 @@ struct Range {
   int minimum, maximum, fallback;
 };
 
-const Range* rangeOf(const QString& key) {
-  // Each range spans every value a display or a user could sensibly want; the stored
-  // values of earlier versions (defaults) lie inside.
-  static const Range kRanges[] = {
+// Each range spans every value a display or a user could sensibly want; the stored
+// values of earlier versions (defaults) lie inside.
+const std::vector<Range>& ranges() {
+  static const std::vector<Range> kRanges = {
       {kKeyTemperatureUnit, 0, 1, kDefaultTemperatureUnit},
       {kKeyChangeInterval, 1000, 60000, kDefaultChangeInterval},
       {kKeyDisplayCpuTemperature, 0, 1, kDefaultDisplayItem},
@@ -55,17 +56,22 @@ const Range* rangeOf(const QString& key) {
       {kKeyFanRpmAlarm, 0, 10000, kDefaultFanRpmAlarm},
       {kKeyAlarmNotifications, 0, 1, kDefaultAlarmNotifications},
   };
-  for (const Range& range : kRanges)
+  return kRanges;
+}
+
+const Range* rangeOf(const QString& key) {
+  for (const Range& range : ranges())
     if (range.key == key) return &range;
   return nullptr;
 }
 }  // namespace
 
 const QStringList& rangedSettingKeys() {
-  static const QStringList kKeys = {
-      kKeyTemperatureUnit,       kKeyChangeInterval, kKeyDisplayCpuTemperature,
-      kKeyDisplayGpuTemperature, kKeyDisplayFanRpm,  kKeyTemperatureAlarm,
-      kKeyUsageRateAlarm,        kKeyFanRpmAlarm,    kKeyAlarmNotifications};
+  static const QStringList kKeys = [] {
+    QStringList keys;
+    for (const Range& range : ranges()) keys << range.key;
+    return keys;
+  }();
   return kKeys;
 }
 
@@ -77,12 +83,16 @@ int clampSetting(const QString& key, int value) {
   return qBound(range->minimum, value, range->maximum);
 }
 
-int readIntSetting(const QString& key) {
+int intSettingValue(const QString& key, const QVariant& stored) {
   const Range* range = rangeOf(key);
   const int fallback = range ? range->fallback : 0;
   bool ok = false;
-  const int value = readSetting(key, fallback).toString().trimmed().toInt(&ok, 10);
+  const int value = stored.toString().trimmed().toInt(&ok, 10);
   return clampSetting(key, ok ? value : fallback);
+}
+
+int readIntSetting(const QString& key) {
+  return intSettingValue(key, readSetting(key, QVariant()));
 }
 
 QString translationFile(int language) {

@@ -19,9 +19,11 @@ void writeSetting(const QString& key, const QVariant& value);
 const QStringList& rangedSettingKeys();
 // `value` brought into the key's range (unknown keys pass unchanged).
 int clampSetting(const QString& key, int value);
-// A ranged setting as stored: its default where the stored text is no number, the
-// nearest bound where it is out of range.
+// A ranged setting as stored: its default where the stored text is no number (or there
+// is none), the nearest bound where it is out of range.
 int readIntSetting(const QString& key);
+// The same for a value already read from the store.
+int intSettingValue(const QString& key, const QVariant& stored);
 
 // The translation catalogue resource for a "language" value.
 QString translationFile(int language);

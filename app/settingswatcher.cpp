@@ -16,7 +16,9 @@ SettingsWatcher::SettingsWatcher(QObject* parent)
     : QObject(parent),
       watcher_(new QFileSystemWatcher(this)),
       path_(COMMON::platform::settingsFilePath()) {
-  for (const QString& key : COMMON::rangedSettingKeys()) known_[key] = COMMON::readIntSetting(key);
+  QSettings store(path_, QSettings::NativeFormat);
+  for (const QString& key : COMMON::rangedSettingKeys())
+    known_[key] = COMMON::intSettingValue(key, store.value(key));
   debounce_.setSingleShot(true);
   debounce_.setInterval(kDebounceMs);
   connect(&debounce_, &QTimer::timeout, this, &SettingsWatcher::check);
@@ -41,21 +43,20 @@ void SettingsWatcher::noteAnnounced(QString strSettingName, QString strSettingVa
 
 void SettingsWatcher::check() {
   watch();
-  {
-    // A file that does not parse (a half-written or damaged one) changes nothing.
-    QSettings probe(path_, QSettings::NativeFormat);
-    probe.allKeys();
-    if (probe.status() != QSettings::NoError) {
-      RSLogger::instance()->writeLog(
-          RSLogger::LevelWarning,
-          QStringLiteral("The settings file could not be read; its changes are ignored. (%1)")
-              .arg(path_),
-          "SettingsWatcher::check");
-      return;
-    }
+  // One read of the file for all keys. A file that does not parse (a half-written or
+  // damaged one) changes nothing.
+  QSettings store(path_, QSettings::NativeFormat);
+  store.allKeys();
+  if (store.status() != QSettings::NoError) {
+    RSLogger::instance()->writeLog(
+        RSLogger::LevelWarning,
+        QStringLiteral("The settings file could not be read; its changes are ignored. (%1)")
+            .arg(path_),
+        "SettingsWatcher::check");
+    return;
   }
   for (const QString& key : COMMON::rangedSettingKeys()) {
-    const int value = COMMON::readIntSetting(key);
+    const int value = COMMON::intSettingValue(key, store.value(key));
     if (known_.value(key) == value) continue;
     known_[key] = value;
     emit settingInfoChanged(key, QString::number(value, 10));

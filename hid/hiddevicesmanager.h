@@ -32,6 +32,9 @@ struct HIDDeviceInfo {
   QString hardwareVersion;
   QString firmwareVersion;
   QString openPath;
+
+  // Linux paths are case-sensitive: the system's own spelling, to open and to show.
+  QString nodePath() const { return openPath.isEmpty() ? path : openPath; }
 };
 
 // Ordered by the upper-case device path.

@@ -36,11 +36,6 @@ constexpr int kReplySliceMs = 50;
 // A device that floods input must not keep its link draining for ever.
 constexpr int kMaxStaleReports = 16;
 
-// Linux paths are case-sensitive: open, and name in the log, the system's own spelling.
-QString openPathOf(const HIDDeviceInfo& device) {
-  return device.openPath.isEmpty() ? device.path : device.openPath;
-}
-
 void closeHandle(hid_device** handle) {
   hid_close(*handle);
   *handle = nullptr;
@@ -50,7 +45,7 @@ void closeHandle(hid_device** handle) {
 // when the device fails, to be opened again for the next frame.
 void exchange(Link& link, hid_device** handle, const HIDReport::Buffer& frame) {
   const HIDDeviceInfo& device = link.device;
-  const QString path = openPathOf(device);
+  const QString path = device.nodePath();
   const auto log = [&link](const QString& message) {
     if (!link.stopping) RSLogger::instance()->writeLog(RSLogger::LevelError, message, kSendSource);
   };
@@ -197,7 +192,7 @@ void SendHIDDataThread::setDevices(const HIDDeviceTable& devices) {
   QMutexLocker passLock(&passMutex_);
   for (auto it = links_.begin(); it != links_.end();) {
     const auto found = devices.constFind(it.key());
-    if (found == devices.cend() || openPathOf(found.value()) != openPathOf(it.value()->device)) {
+    if (found == devices.cend() || found.value().nodePath() != it.value()->device.nodePath()) {
       stop(*it.value());
       it = links_.erase(it);
     } else {
@@ -261,7 +256,7 @@ void SendHIDDataThread::sendPass(bool waitForReplies) {
   for (const HIDDeviceInfo& device : qAsConst(devices)) {
     if (isInterruptionRequested()) break;
     std::shared_ptr<Link>& link = links_[device.path];
-    if (link && openPathOf(link->device) != openPathOf(device)) {
+    if (link && link->device.nodePath() != device.nodePath()) {
       stop(*link);
       link.reset();
     }

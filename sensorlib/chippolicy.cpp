@@ -101,6 +101,19 @@ Choice firstOf(std::vector<size_t> preferred, std::string reason) {
   return {Combine::First, std::move(preferred), std::move(reason)};
 }
 
+Choice meanOfAll(size_t count, std::string reason) {
+  std::vector<size_t> all(count);
+  for (size_t i = 0; i < count; ++i) all[i] = i;
+  return {Combine::Mean, std::move(all), std::move(reason)};
+}
+
+// The first input that is not a core or chiplet reading, else the first of all.
+size_t firstPackageInput(const std::vector<std::string>& labels) {
+  const std::vector<size_t> rest =
+      labelled(labels, [](std::string_view l) { return !isCoreOrChiplet(l); });
+  return rest.empty() ? 0 : rest.front();
+}
+
 }  // namespace
 
 ChipClass classifyChip(std::string_view driver) {
@@ -124,11 +137,7 @@ Choice chooseCpuTemperature(std::string_view driver, const std::vector<std::stri
     order.insert(order.end(), tctl.begin(), tctl.end());
     std::string reason = order.empty() ? "the chip's first reading (no Tdie or Tctl)"
                                        : "Tdie where present, else Tctl";
-    if (order.empty()) {
-      const std::vector<size_t> rest =
-          labelled(labels, [](std::string_view l) { return !isCoreOrChiplet(l); });
-      order.push_back(rest.empty() ? 0 : rest.front());
-    }
+    if (order.empty()) order.push_back(firstPackageInput(labels));
     return firstOf(std::move(order), std::move(reason));
   }
   if (driver == "coretemp") {
@@ -143,14 +152,9 @@ Choice chooseCpuTemperature(std::string_view driver, const std::vector<std::stri
     return firstOf({0}, "the chip's first reading");
   }
   if (driver == "k8temp") {
-    std::vector<size_t> all(labels.size());
-    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
-    return {Combine::Mean, std::move(all), "the mean of the chip's inputs"};
+    return meanOfAll(labels.size(), "the mean of the chip's inputs");
   }
-  std::vector<size_t> order =
-      labelled(labels, [](std::string_view l) { return !isCoreOrChiplet(l); });
-  if (order.empty()) order.push_back(0);
-  return firstOf({order.front()}, "the chip's first reading");
+  return firstOf({firstPackageInput(labels)}, "the chip's first reading");
 }
 
 Choice chooseGpuTemperature(std::string_view driver, const std::vector<std::string>& labels) {
@@ -171,9 +175,7 @@ Choice chooseBoardTemperature(const std::vector<std::string>& labels) {
   std::vector<size_t> cpu =
       labelled(labels, [](std::string_view l) { return containsNoCase(l, "cpu"); });
   if (!cpu.empty()) return firstOf(std::move(cpu), "its processor reading");
-  std::vector<size_t> all(labels.size());
-  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
-  return {Combine::Mean, std::move(all), "the mean of its readings"};
+  return meanOfAll(labels.size(), "the mean of its readings");
 }
 
 std::optional<float> combine(const Choice& choice,

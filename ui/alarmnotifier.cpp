@@ -9,16 +9,6 @@
 #include "settings.h"
 #include "valuenames.h"
 
-namespace {
-std::optional<int> valueOf(const QString& text) {
-  bool ok = false;
-  const int value = text.toInt(&ok, 10);
-  return ok ? std::optional<int>(value) : std::nullopt;
-}
-
-int fahrenheit(int celsius) { return celsius * 9 / 5 + 32; }
-}  // namespace
-
 QList<AlarmTracker::Notice> AlarmTracker::update(const COMMON::HardwareInfo& sample,
                                                  const AlarmThresholds& thresholds, qint64 nowMs) {
   struct Reading {
@@ -36,7 +26,7 @@ QList<AlarmTracker::Notice> AlarmTracker::update(const COMMON::HardwareInfo& sam
   };
   QList<Notice> notices;
   for (const Reading& reading : readings) {
-    const std::optional<int> value = valueOf(reading.text);
+    const std::optional<int> value = valuenames::reading(reading.text);
     const bool alarm =
         value && (reading.below ? *value <= reading.threshold : *value >= reading.threshold);
     const bool rising = alarm && !inAlarm_[reading.item];
@@ -87,8 +77,7 @@ void AlarmNotifier::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
 void AlarmNotifier::announce(const AlarmTracker::Notice& notice) {
   QString name, value, threshold;
   auto temperature = [this](int celsius) {
-    return temperatureUnit_ != 0 ? QString::number(fahrenheit(celsius)) + QStringLiteral("℉")
-                                 : QString::number(celsius) + QStringLiteral("℃");
+    return valuenames::temperatureText(celsius, temperatureUnit_);
   };
   switch (notice.item) {
     case AlarmTracker::CpuTemperature:

@@ -20,6 +20,8 @@ constexpr int kAxisWidth = 44;
 constexpr int kLegendWidth = 250;
 constexpr int kTimeAxisHeight = 18;
 constexpr int kTitleHeight = 20;
+// Where each band starts, as a share of the plot's height; the last entry is the bottom.
+constexpr double kBandTop[] = {0.0, 0.4, 0.75, 1.0};
 
 // Colours from a palette that stays apart for the common forms of colour blindness;
 // the processor's lines are solid, the graphics card's dashed, so that colour is never
@@ -52,12 +54,6 @@ int bandOf(HistoryPane::Series series) {
     default:
       return 2;
   }
-}
-
-std::optional<int> parsed(const QString& text) {
-  bool ok = false;
-  const int value = text.toInt(&ok, 10);
-  return ok ? std::optional<int>(value) : std::nullopt;
 }
 
 }  // namespace
@@ -112,11 +108,11 @@ void HistoryPane::setShown(Series series, bool shown) {
 }
 
 void HistoryPane::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
-  rings_[CpuTemperature].push(parsed(hardwareInfo.strCPUTemperature));
-  rings_[GpuTemperature].push(parsed(hardwareInfo.strGPUTemperature));
-  rings_[CpuUsage].push(parsed(hardwareInfo.strCPUUsageRate));
-  rings_[GpuUsage].push(parsed(hardwareInfo.strGPUUsageRate));
-  rings_[FanRpm].push(parsed(hardwareInfo.strFanRpm));
+  rings_[CpuTemperature].push(valuenames::reading(hardwareInfo.strCPUTemperature));
+  rings_[GpuTemperature].push(valuenames::reading(hardwareInfo.strGPUTemperature));
+  rings_[CpuUsage].push(valuenames::reading(hardwareInfo.strCPUUsageRate));
+  rings_[GpuUsage].push(valuenames::reading(hardwareInfo.strGPUUsageRate));
+  rings_[FanRpm].push(valuenames::reading(hardwareInfo.strFanRpm));
   redraw();
 }
 
@@ -142,15 +138,13 @@ void HistoryPane::redraw() {
 }
 
 int HistoryPane::shownValue(Series series, int value) const {
-  if (bandOf(series) == 0 && temperatureUnit_ != 0) return value * 9 / 5 + 32;
-  return value;
+  return bandOf(series) == 0 ? valuenames::inUnit(value, temperatureUnit_) : value;
 }
 
 QString HistoryPane::valueText(Series series, int value) const {
   switch (bandOf(series)) {
     case 0:
-      return QString::number(shownValue(series, value)) +
-             (temperatureUnit_ != 0 ? QStringLiteral("℉") : QStringLiteral("℃"));
+      return valuenames::temperatureText(value, temperatureUnit_);
     case 1:
       return QString::number(value) + QStringLiteral("%");
     default:
@@ -195,7 +189,6 @@ QPair<int, int> HistoryPane::scaleOf(QVector<int> values, int threshold) {
 
 QRect HistoryPane::legendRect(Series series) const {
   const int plotHeight = height() - kTitleHeight - kTimeAxisHeight;
-  static const double kBandTop[] = {0.0, 0.4, 0.75};
   const int band = bandOf(series);
   const int slot = (series == GpuTemperature || series == GpuUsage) ? 1 : 0;
   const int top = kTitleHeight + int(plotHeight * kBandTop[band]) + slot * 36 + 2;
@@ -226,7 +219,6 @@ void HistoryPane::paintEvent(QPaintEvent*) {
   const int left = kAxisWidth, right = width() - kLegendWidth;
   const int plotTop = kTitleHeight, plotHeight = height() - kTitleHeight - kTimeAxisHeight;
   if (right - left < 40 || plotHeight < 40) return;
-  static const double kBandTop[] = {0.0, 0.4, 0.75, 1.0};
   const double step = double(right - left) / (kCapacity - 1);
 
   for (int band = 0; band < 3; ++band) {

@@ -190,12 +190,8 @@ void MainWindow::connectSettingDialog(CSettingDlg* dialog) { connectSettingSourc
 void MainWindow::updateToolTip() {
   if (m_lastSample.strCPUTemperature.isEmpty()) return;  // no sample yet
   auto temperature = [this](const QString& text) {
-    bool ok = false;
-    const int celsius = text.toInt(&ok);
-    if (!ok) return text;
-    return m_nTemperatureUnit != 0
-               ? QString::number(celsiusToFahrenheit(celsius)) + QStringLiteral("℉")
-               : text + QStringLiteral("℃");
+    const std::optional<int> celsius = valuenames::reading(text);
+    return celsius ? valuenames::temperatureText(*celsius, m_nTemperatureUnit) : text;
   };
   const QStringList lines = {tr("设备检测软件 - 监测中"),
                              valuenames::name(valuenames::CpuTemperature) + QStringLiteral(": ") +
@@ -211,7 +207,7 @@ void MainWindow::updateToolTip() {
   m_pTrayIcon->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
-int MainWindow::celsiusToFahrenheit(int celsius) { return celsius * 9 / 5 + 32; }
+int MainWindow::celsiusToFahrenheit(int celsius) { return HIDReport::toFahrenheit(celsius); }
 
 QString MainWindow::trayEntryFor(const HIDDeviceInfo& device) {
   if (device.vid != COMMON::kDeviceVendorId || device.pid != COMMON::kDeviceProductId) {
@@ -337,7 +333,7 @@ void MainWindow::showDeviceTable() {
   for (const HIDDeviceInfo& device : devices) {
     table->insertRow(row);
     // Linux device paths are case-sensitive: show the one that names the real node.
-    const QString shownPath = device.openPath.isEmpty() ? device.path : device.openPath;
+    const QString shownPath = device.nodePath();
     const QString cells[] = {
         device.uuid, device.vid, device.pid, device.hardwareVersion, device.firmwareVersion,
         shownPath};

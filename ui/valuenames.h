@@ -1,9 +1,13 @@
-// The names of the five values and the fan's unit as the main window shows them; the
-// tray tool tip, the alarm notices and the history pane say the same.
+// The names of the five values, the fan's unit and the temperature texts as the main
+// window shows them; the tray tool tip, the alarm notices and the history pane say the
+// same.
 #pragma once
 
 #include <QCoreApplication>
 #include <QString>
+#include <optional>
+
+#include "hidprotocol.h"
 
 namespace valuenames {
 
@@ -18,5 +22,21 @@ inline QString name(Value value) {
 }
 
 inline QString rpmUnit() { return QCoreApplication::translate("MainWindow", "RPM"); }
+
+// A sample's text as a number; nothing for "--" or anything else that is not one.
+inline std::optional<int> reading(const QString& text) {
+  bool ok = false;
+  const int value = text.toInt(&ok, 10);
+  return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// A temperature sampled in Celsius, in the chosen unit (0 Celsius, else Fahrenheit).
+inline int inUnit(int celsius, int unit) {
+  return unit != 0 ? HIDReport::toFahrenheit(celsius) : celsius;
+}
+inline QString temperatureText(int celsius, int unit) {
+  return QString::number(inUnit(celsius, unit)) +
+         (unit != 0 ? QStringLiteral("℉") : QStringLiteral("℃"));
+}
 
 }  // namespace valuenames
