@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include <QSet>
+
 #include "filelocations.h"
+#include "rslogger.h"
 
 namespace {
 
@@ -71,3 +74,28 @@ QString CrashHandler::dumpParentFolder(const QString& programFolder) {
   return COMMON::platform::keepsFilesBesideProgram(programFolder) ? QString()
                                                                   : COMMON::platform::stateFolder();
 }
+
+bool CrashHandler::install(const char* messageProgram, const char* programFolder) {
+  return COMMON::platform::installCrashHandlers(messageProgram, programFolder);
+}
+
+QStringList CrashHandler::reassert() {
+  // Reported once per signal: a module that keeps replacing a handler would fill the log.
+  static QSet<QString> reported;
+  const QStringList taken = COMMON::platform::reassertCrashHandlers();
+  for (const QString& name : taken) {
+    if (reported.contains(name)) continue;
+    reported.insert(name);
+    RSLogger::instance()->writeLog(
+        RSLogger::LevelWarning,
+        QStringLiteral(
+            "Another module replaced the %1 handler; the crash handler is back in place.")
+            .arg(name),
+        "CrashHandler::reassert");
+  }
+  return taken;
+}
+
+void CrashHandler::prepareLocalTime(std::time_t from) { COMMON::platform::prepareLocalTime(from); }
+
+long CrashHandler::utcOffsetAt(std::time_t utc) { return COMMON::platform::utcOffsetAt(utc); }

@@ -49,3 +49,14 @@ class CrashHandler {
   // Fills the table for about a year starting at `from`.
   static void prepareLocalTime(std::time_t from);
 };
+
+namespace COMMON::platform {
+
+// The handlers themselves, as CrashHandler::install describes them.
+bool installCrashHandlers(const char* messageProgram, const char* programFolder);
+// Our handler back on every fatal signal another module took; the signals' names.
+QStringList reassertCrashHandlers();
+void prepareLocalTime(std::time_t from);
+long utcOffsetAt(std::time_t utc);
+
+}  // namespace COMMON::platform

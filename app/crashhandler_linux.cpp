@@ -20,7 +20,6 @@
 
 #include "constants.h"
 #include "crashhandler.h"
-#include "rslogger.h"
 
 extern char** environ;
 
@@ -52,7 +51,6 @@ char g_messageProgram[PATH_MAX];
 char g_version[32];
 struct sigaction g_ourAction;
 bool g_installed = false;
-bool g_displacementReported[kFatalSignalCount] = {};
 std::atomic<long> g_handlingThread{0};
 
 // What the message process gets: the environment of the moment plus the dump path.
@@ -75,12 +73,12 @@ const char* signalName(int number) {
 // drops the rest silently.
 class Writer {
  public:
-  explicit Writer(int fd) : fd_(fd) {}
+  explicit Writer(int fd) : m_fd(fd) {}
   ~Writer() { flush(); }
   Writer& put(const char* text) {
     while (*text != '\0') {
-      if (used_ == sizeof buffer_) flush();
-      buffer_[used_++] = *text++;
+      if (m_used == sizeof m_buffer) flush();
+      m_buffer[m_used++] = *text++;
     }
     return *this;
   }
@@ -112,23 +110,23 @@ class Writer {
     return put(text);
   }
   void flush() {
-    writeAll(buffer_, used_);
-    used_ = 0;
+    writeAll(m_buffer, m_used);
+    m_used = 0;
   }
   void writeAll(const char* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-      const ssize_t n = write(fd_, data + done, size - done);
+      const ssize_t n = write(m_fd, data + done, size - done);
       if (n <= 0) return;
       done += static_cast<std::size_t>(n);
     }
   }
-  int fd() const { return fd_; }
+  int fd() const { return m_fd; }
 
  private:
-  int fd_;
-  char buffer_[1024];
-  std::size_t used_ = 0;
+  int m_fd;
+  char m_buffer[1024];
+  std::size_t m_used = 0;
 };
 
 void copyFile(const char* path, Writer& out) {
@@ -332,7 +330,9 @@ long offsetOf(std::time_t t) {
 
 }  // namespace
 
-void CrashHandler::prepareLocalTime(std::time_t from) {
+namespace COMMON::platform {
+
+void prepareLocalTime(std::time_t from) {
   tzset();
   g_zoneCount = 0;
   long previous = offsetOf(from);
@@ -352,14 +352,14 @@ void CrashHandler::prepareLocalTime(std::time_t from) {
   }
 }
 
-long CrashHandler::utcOffsetAt(std::time_t utc) {
+long utcOffsetAt(std::time_t utc) {
   if (g_zoneCount == 0) return 0;
   long offset = g_zone[0].offset;
   for (int i = 1; i < g_zoneCount && utc >= g_zone[i].start; ++i) offset = g_zone[i].offset;
   return offset;
 }
 
-bool CrashHandler::install(const char* messageProgram, const char* programFolder) {
+bool installCrashHandlers(const char* messageProgram, const char* programFolder) {
   prepareLocalTime(std::time(nullptr));
 
   char executable[PATH_MAX];
@@ -374,7 +374,7 @@ bool CrashHandler::install(const char* messageProgram, const char* programFolder
                              : QFileInfo(QString::fromLocal8Bit(executable)).absolutePath();
   g_fixedDirectory[0] = '\0';
   appendText(g_fixedDirectory, sizeof g_fixedDirectory,
-             QFile::encodeName(dumpParentFolder(folder)).constData());
+             QFile::encodeName(CrashHandler::dumpParentFolder(folder)).constData());
   g_version[0] = '\0';
   appendText(g_version, sizeof g_version, COMMON::kProgramVersion.toLatin1().constData());
 
@@ -398,25 +398,16 @@ bool CrashHandler::install(const char* messageProgram, const char* programFolder
   return ok;
 }
 
-QStringList CrashHandler::reassert() {
+QStringList reassertCrashHandlers() {
   QStringList taken;
   if (!g_installed) return taken;
-  for (int i = 0; i < kFatalSignalCount; ++i) {
+  for (const FatalSignal& s : kFatalSignals) {
     struct sigaction current;
-    if (sigaction(kFatalSignals[i].number, nullptr, &current) != 0) continue;
+    if (sigaction(s.number, nullptr, &current) != 0) continue;
     if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == onFatalSignal) continue;
-    if (sigaction(kFatalSignals[i].number, &g_ourAction, nullptr) != 0) continue;
-    const QString name = QString::fromLatin1(kFatalSignals[i].name);
-    taken << name;
-    if (!g_displacementReported[i]) {
-      g_displacementReported[i] = true;
-      RSLogger::instance()->writeLog(
-          RSLogger::LevelWarning,
-          QStringLiteral(
-              "Another module replaced the %1 handler; the crash handler is back in place.")
-              .arg(name),
-          "CrashHandler::reassert");
-    }
+    if (sigaction(s.number, &g_ourAction, nullptr) == 0) taken << QString::fromLatin1(s.name);
   }
   return taken;
 }
+
+}  // namespace COMMON::platform

@@ -42,18 +42,18 @@ QSharedPointer<RSLogger>& RSLogger::instance() {
 
 RSLogger::RSLogger(const QString& folder) : RSLogger(folder, false) {}
 
-RSLogger::RSLogger(const QString& folder, bool processWide) : processWide_(processWide) {
+RSLogger::RSLogger(const QString& folder, bool processWide) : m_processWide(processWide) {
   openFile(folder);
 }
 
 RSLogger::~RSLogger() {
   QMutexLocker lock(&loggerMutex());
-  if (file_) {
-    file_->close();
-    delete file_;
-    file_ = nullptr;
+  if (m_file) {
+    m_file->close();
+    delete m_file;
+    m_file = nullptr;
   }
-  if (processWide_) g_processLoggerDestroyed = true;
+  if (m_processWide) g_processLoggerDestroyed = true;
 }
 
 void RSLogger::openFile(const QString& folder) {
@@ -67,19 +67,19 @@ void RSLogger::openFile(const QString& folder) {
                    kLogFileSuffix);
   pruneOldFiles(folder);
 
-  file_ = new QFile(path);
-  const bool existed = file_->exists();
-  if (!file_->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text)) {
+  m_file = new QFile(path);
+  const bool existed = m_file->exists();
+  if (!m_file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text)) {
     // Today's name taken by a folder, or no right to write: run without a file.
     qDebug().noquote()
-        << QStringLiteral("Open log file fail. [%1] %2").arg(path, file_->errorString());
-    delete file_;
-    file_ = nullptr;
+        << QStringLiteral("Open log file fail. [%1] %2").arg(path, m_file->errorString());
+    delete m_file;
+    m_file = nullptr;
     return;
   }
   if (!existed) {
     const QString stars(78, QLatin1Char('*'));
-    QTextStream out(file_);
+    QTextStream out(m_file);
     out.setCodec("UTF-8");
     out << stars << '\n'
         << "* Device Monitor Application Running Log Information." << '\n'
@@ -87,7 +87,7 @@ void RSLogger::openFile(const QString& folder) {
         << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) << '\n'
         << stars << '\n';
     out.flush();
-    file_->flush();
+    m_file->flush();
   }
 }
 
@@ -115,7 +115,7 @@ QString RSLogger::folderFor(const QString& programFolder, const QString& stateFo
   return stateFolder + QStringLiteral("/logs/");
 }
 
-QString RSLogger::filePath() const { return file_ ? file_->fileName() : QString(); }
+QString RSLogger::filePath() const { return m_file ? m_file->fileName() : QString(); }
 
 QString RSLogger::levelLabel(int level) {
   switch (level) {
@@ -144,14 +144,14 @@ QString RSLogger::formatLine(const QDateTime& time, int level, const char* funct
 }
 
 void RSLogger::writeLog(int level, const QString& message, const char* function) {
-  if ((level & levelMask_) == 0) return;
+  if ((level & m_levelMask) == 0) return;
   QMutexLocker lock(&loggerMutex());
   const QString line = formatLine(QDateTime::currentDateTime(), level, function, message);
   qInfo().noquote() << line;
-  if (!file_ || (processWide_ && g_processLoggerDestroyed)) return;
-  QTextStream out(file_);
+  if (!m_file || (m_processWide && g_processLoggerDestroyed)) return;
+  QTextStream out(m_file);
   out.setCodec("UTF-8");
   out << line << '\n';
   out.flush();
-  file_->flush();
+  m_file->flush();
 }

@@ -48,7 +48,7 @@ class RSLogger : public QObject {
   RSLogger(const QString& folder, bool processWide);
   void openFile(const QString& folder);
 
-  int levelMask_ = 0xFF;
-  QFile* file_ = nullptr;
-  bool processWide_ = false;
+  int m_levelMask = 0xFF;
+  QFile* m_file = nullptr;
+  bool m_processWide = false;
 };

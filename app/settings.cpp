@@ -15,13 +15,13 @@ namespace {
 // once and nothing lingers in memory.
 class Store {
  public:
-  Store() : settings_(platform::settingsFilePath(), QSettings::NativeFormat) {
-    settings_.setIniCodec("UTF-8");
+  Store() : m_settings(platform::settingsFilePath(), QSettings::NativeFormat) {
+    m_settings.setIniCodec("UTF-8");
   }
-  QSettings& operator*() { return settings_; }
+  QSettings& operator*() { return m_settings; }
 
  private:
-  QSettings settings_;
+  QSettings m_settings;
 };
 }  // namespace
 

@@ -14,51 +14,52 @@ constexpr int kDebounceMs = 300;
 
 SettingsWatcher::SettingsWatcher(QObject* parent)
     : QObject(parent),
-      watcher_(new QFileSystemWatcher(this)),
-      path_(COMMON::platform::settingsFilePath()) {
-  QSettings store(path_, QSettings::NativeFormat);
+      m_watcher(new QFileSystemWatcher(this)),
+      m_path(COMMON::platform::settingsFilePath()) {
+  QSettings store(m_path, QSettings::NativeFormat);
   for (const QString& key : COMMON::rangedSettingKeys())
-    known_[key] = COMMON::intSettingValue(key, store.value(key));
-  debounce_.setSingleShot(true);
-  debounce_.setInterval(kDebounceMs);
-  connect(&debounce_, &QTimer::timeout, this, &SettingsWatcher::check);
+    m_known[key] = COMMON::intSettingValue(key, store.value(key));
+  m_debounce.setSingleShot(true);
+  m_debounce.setInterval(kDebounceMs);
+  connect(&m_debounce, &QTimer::timeout, this, &SettingsWatcher::check);
   // The store is replaced by a rename on every write, which ends a watch on the file
   // itself; the folder's watch sees the new file arrive.
-  connect(watcher_, &QFileSystemWatcher::fileChanged, &debounce_, qOverload<>(&QTimer::start));
-  connect(watcher_, &QFileSystemWatcher::directoryChanged, &debounce_, qOverload<>(&QTimer::start));
+  connect(m_watcher, &QFileSystemWatcher::fileChanged, &m_debounce, qOverload<>(&QTimer::start));
+  connect(m_watcher, &QFileSystemWatcher::directoryChanged, &m_debounce,
+          qOverload<>(&QTimer::start));
   watch();
 }
 
 void SettingsWatcher::watch() {
-  const QString folder = QFileInfo(path_).absolutePath();
-  if (!watcher_->directories().contains(folder) && QFileInfo(folder).isDir())
-    watcher_->addPath(folder);
-  if (!watcher_->files().contains(path_) && QFileInfo::exists(path_)) watcher_->addPath(path_);
+  const QString folder = QFileInfo(m_path).absolutePath();
+  if (!m_watcher->directories().contains(folder) && QFileInfo(folder).isDir())
+    m_watcher->addPath(folder);
+  if (!m_watcher->files().contains(m_path) && QFileInfo::exists(m_path)) m_watcher->addPath(m_path);
 }
 
 void SettingsWatcher::noteAnnounced(QString strSettingName, QString strSettingValue) {
-  if (known_.contains(strSettingName))
-    known_[strSettingName] = COMMON::clampSetting(strSettingName, strSettingValue.toInt());
+  if (m_known.contains(strSettingName))
+    m_known[strSettingName] = COMMON::clampSetting(strSettingName, strSettingValue.toInt());
 }
 
 void SettingsWatcher::check() {
   watch();
   // One read of the file for all keys. A file that does not parse (a half-written or
   // damaged one) changes nothing.
-  QSettings store(path_, QSettings::NativeFormat);
+  QSettings store(m_path, QSettings::NativeFormat);
   store.allKeys();
   if (store.status() != QSettings::NoError) {
     RSLogger::instance()->writeLog(
         RSLogger::LevelWarning,
         QStringLiteral("The settings file could not be read; its changes are ignored. (%1)")
-            .arg(path_),
+            .arg(m_path),
         "SettingsWatcher::check");
     return;
   }
   for (const QString& key : COMMON::rangedSettingKeys()) {
     const int value = COMMON::intSettingValue(key, store.value(key));
-    if (known_.value(key) == value) continue;
-    known_[key] = value;
+    if (m_known.value(key) == value) continue;
+    m_known[key] = value;
     emit settingInfoChanged(key, QString::number(value, 10));
   }
 }

@@ -27,8 +27,8 @@ class SettingsWatcher : public QObject {
  private:
   void watch();
 
-  QFileSystemWatcher* watcher_;
-  QTimer debounce_;
-  QString path_;
-  QHash<QString, int> known_;
+  QFileSystemWatcher* m_watcher;
+  QTimer m_debounce;
+  QString m_path;
+  QHash<QString, int> m_known;
 };

@@ -33,65 +33,65 @@ QSharedPointer<CircularDisplayTimer>& CircularDisplayTimer::instance() {
 }
 
 CircularDisplayTimer::CircularDisplayTimer()
-    : timer_(new QTimer(this)),
-      interval_(usableInterval(COMMON::readIntSetting(COMMON::kKeyChangeInterval))) {
+    : m_timer(new QTimer(this)),
+      m_interval(usableInterval(COMMON::readIntSetting(COMMON::kKeyChangeInterval))) {
   int mask = 0;
   if (COMMON::readIntSetting(COMMON::kKeyDisplayCpuTemperature) != 0)
     mask |= DisplayItem::CPU_TEMPERATURE;
   if (COMMON::readIntSetting(COMMON::kKeyDisplayGpuTemperature) != 0)
     mask |= DisplayItem::GPU_TEMPERATURE;
   if (COMMON::readIntSetting(COMMON::kKeyDisplayFanRpm) != 0) mask |= DisplayItem::FAN_RPM;
-  itemMask_.storeRelease(mask);
-  connect(timer_, &QTimer::timeout, this, &CircularDisplayTimer::onChangeData);
+  m_itemMask.storeRelease(mask);
+  connect(m_timer, &QTimer::timeout, this, &CircularDisplayTimer::onChangeData);
 }
 
 CircularDisplayTimer::~CircularDisplayTimer() {
-  if (timer_->isActive()) timer_->stop();
+  if (m_timer->isActive()) m_timer->stop();
 }
 
 quint8 CircularDisplayTimer::currentItem() const {
-  return static_cast<quint8>((1 << index_.loadAcquire()) & itemMask_.loadAcquire());
+  return static_cast<quint8>((1 << m_index.loadAcquire()) & m_itemMask.loadAcquire());
 }
 
-bool CircularDisplayTimer::isActive() const { return timer_->isActive(); }
+bool CircularDisplayTimer::isActive() const { return m_timer->isActive(); }
 
 void CircularDisplayTimer::advance() {
-  const int mask = itemMask_.loadAcquire();
+  const int mask = m_itemMask.loadAcquire();
   if ((mask & 0xFF) == 0) return;
-  int index = index_.loadAcquire();
+  int index = m_index.loadAcquire();
   do {
     index = (index + 1) % 8;
   } while (((1 << index) & mask) == 0);
-  index_.storeRelease(index);
+  m_index.storeRelease(index);
 }
 
 void CircularDisplayTimer::onChangeData() {
-  if (itemMask_.loadAcquire() != 0)
+  if (m_itemMask.loadAcquire() != 0)
     advance();
-  else if (timer_->isActive())
-    timer_->stop();
+  else if (m_timer->isActive())
+    m_timer->stop();
 }
 
 void CircularDisplayTimer::start() {
   onChangeData();
-  if (!timer_->isActive()) timer_->start(interval_);
+  if (!m_timer->isActive()) m_timer->start(m_interval);
 }
 
 void CircularDisplayTimer::stop() {
-  if (timer_->isActive()) timer_->stop();
+  if (m_timer->isActive()) m_timer->stop();
 }
 
 void CircularDisplayTimer::setInterval(int nInterval) {
-  interval_ = usableInterval(nInterval);
-  if (timer_->isActive()) timer_->setInterval(interval_);
+  m_interval = usableInterval(nInterval);
+  if (m_timer->isActive()) m_timer->setInterval(m_interval);
 }
 
 void CircularDisplayTimer::addItem(quint8 item) {
-  itemMask_.storeRelease((itemMask_.loadAcquire() | item) & 0xFF);
-  if (!timer_->isActive()) timer_->start(interval_);
+  m_itemMask.storeRelease((m_itemMask.loadAcquire() | item) & 0xFF);
+  if (!m_timer->isActive()) m_timer->start(m_interval);
 }
 
 void CircularDisplayTimer::removeItem(quint8 item) {
-  itemMask_.storeRelease(itemMask_.loadAcquire() & ~item & 0xFF);
+  m_itemMask.storeRelease(m_itemMask.loadAcquire() & ~item & 0xFF);
   onChangeData();
 }

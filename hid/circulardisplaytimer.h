@@ -13,7 +13,7 @@
 
 class QTimer;
 
-using DisplayItem = HIDReport::DisplayItem;
+using DisplayItem = hidreport::DisplayItem;
 
 class CircularDisplayTimer : public QObject {
   Q_OBJECT
@@ -33,8 +33,8 @@ class CircularDisplayTimer : public QObject {
   void addItem(quint8 item);
   void removeItem(quint8 item);
 
-  int interval() const { return interval_; }
-  quint8 itemMask() const { return static_cast<quint8>(itemMask_.loadAcquire()); }
+  int interval() const { return m_interval; }
+  quint8 itemMask() const { return static_cast<quint8>(m_itemMask.loadAcquire()); }
 
  public slots:
   void onChangeData();
@@ -42,8 +42,8 @@ class CircularDisplayTimer : public QObject {
  private:
   void advance();
 
-  QTimer* timer_;
-  QAtomicInt index_{0};
-  QAtomicInt itemMask_{0};
-  int interval_;
+  QTimer* m_timer;
+  QAtomicInt m_index{0};
+  QAtomicInt m_itemMask{0};
+  int m_interval;
 };

@@ -1,6 +1,10 @@
 // Windows needs no access rule for HID interfaces.
 #include "hidaccess.h"
 
-bool hidPermissionDenied(const QString&) { return false; }
+namespace hid::platform {
 
-QString hidPermissionHint() { return QString(); }
+bool permissionDenied(const QString&) { return false; }
+
+QString permissionHint() { return QString(); }
+
+}  // namespace hid::platform

@@ -21,7 +21,7 @@ QString HIDDevicesManager::uuidText(const std::array<std::uint8_t, 12>& identifi
   return text;
 }
 
-HIDDeviceInfo HIDDevicesManager::makeDeviceInfo(const HIDReport::Identity& identity,
+HIDDeviceInfo HIDDevicesManager::makeDeviceInfo(const hidreport::Identity& identity,
                                                 unsigned short vendorId, unsigned short productId,
                                                 const QString& path) {
   HIDDeviceInfo info;
@@ -50,13 +50,14 @@ HIDIdentifyResult HIDDevicesManager::identify(unsigned short vendorId, unsigned 
 
   hid_device* handle = hidguard::open(path);
   if (!handle) {
-    result.outcome = hidPermissionDenied(result.path) ? HIDIdentifyResult::PermissionDenied
-                                                      : HIDIdentifyResult::OpenFailed;
+    result.outcome = hid::platform::permissionDenied(result.path)
+                         ? HIDIdentifyResult::PermissionDenied
+                         : HIDIdentifyResult::OpenFailed;
     return result;
   }
 
-  const HIDReport::Buffer request = HIDReport::identifyRequest();
-  HIDReport::Buffer reply{};
+  const hidreport::Buffer request = hidreport::identifyRequest();
+  hidreport::Buffer reply{};
   QDeadlineTimer deadline(kReplyTimeoutMs);
   int read = 0;
   do {
@@ -70,12 +71,12 @@ HIDIdentifyResult HIDDevicesManager::identify(unsigned short vendorId, unsigned 
     read = hid_read_timeout(handle, reply.data(), reply.size(), wait);
   } while (read == 0 && !deadline.hasExpired());
 
-  HIDReport::Identity identity;
+  hidreport::Identity identity;
   if (read <= 0) {
     result.outcome = HIDIdentifyResult::ReadFailed;
     result.reason = read < 0 ? hidguard::errorText(handle)
                              : QStringLiteral("no reply within %1 ms").arg(kReplyTimeoutMs);
-  } else if (HIDReport::parseIdentifyReply(reply.data(), &identity)) {
+  } else if (hidreport::parseIdentifyReply(reply.data(), &identity)) {
     result.outcome = HIDIdentifyResult::Recognized;
     result.info = makeDeviceInfo(identity, vendorId, productId, result.path);
   }
@@ -86,15 +87,15 @@ HIDIdentifyResult HIDDevicesManager::identify(unsigned short vendorId, unsigned 
 bool HIDDevicesManager::applyIdentifyResult(const HIDIdentifyResult& result) {
   switch (result.outcome) {
     case HIDIdentifyResult::Recognized:
-      devices_.insert(result.info.path, result.info);
+      m_devices.insert(result.info.path, result.info);
       return true;
     case HIDIdentifyResult::PermissionDenied:
       // The most common trouble on Linux: the node exists but belongs to root. Say so once.
-      if (!permissionWarned_.contains(result.path)) {
-        permissionWarned_.insert(result.path);
+      if (!m_permissionWarned.contains(result.path)) {
+        m_permissionWarned.insert(result.path);
         RSLogger::instance()->writeLog(RSLogger::LevelWarning,
                                        QStringLiteral("No permission to open HID device %1; %2.")
-                                           .arg(result.path, hidPermissionHint()),
+                                           .arg(result.path, hid::platform::permissionHint()),
                                        kRecognizeSource);
       }
       return false;
@@ -140,13 +141,24 @@ bool HIDDevicesManager::recognize(unsigned short vendorId, unsigned short produc
   return applyIdentifyResult(identify(vendorId, productId, ownPath));
 }
 
+void HIDDevicesManager::registerNotify(quintptr windowHandle) {
+  hid::platform::registerDeviceNotification(windowHandle);
+}
+
+bool HIDDevicesManager::handleDeviceChange(const QByteArray& eventType, void* message, long*) {
+  if (const std::optional<DeviceChange> change =
+          hid::platform::nativeDeviceChange(eventType, message))
+    applyDeviceChange(*change);
+  return false;
+}
+
 void HIDDevicesManager::applyDeviceChange(const DeviceChange& change) {
   switch (change.kind) {
     case DeviceChange::Arrival:
       recognize(change.vendorId, change.productId, change.path.toLocal8Bit().constData());
       break;
     case DeviceChange::Removal:
-      devices_.remove(change.path.toUpper());
+      m_devices.remove(change.path.toUpper());
       break;
     case DeviceChange::None:
       break;
@@ -160,6 +172,6 @@ bool HIDDevicesManager::handleArrival(const QString& path, unsigned short vendor
 }
 
 void HIDDevicesManager::handleRemoval(const QString& path) {
-  devices_.remove(path.toUpper());
-  permissionWarned_.remove(path);
+  m_devices.remove(path.toUpper());
+  m_permissionWarned.remove(path);
 }

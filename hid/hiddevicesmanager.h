@@ -21,6 +21,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 #include "devicechange.h"
 #include "hidprotocol.h"
 
@@ -68,7 +70,7 @@ class HIDDevicesManager {
   // True only when a record was stored. A null path looks up interface 2 of the device itself.
   bool recognize(unsigned short vendorId, unsigned short productId, const char* path);
 
-  // Windows: ask for HID interface arrival/removal messages for this window.
+  // Windows: ask for HID interface arrival/removal messages for this window; a no-op elsewhere.
   void registerNotify(quintptr windowHandle);
   // Windows: one native message of the window's event hook; always false.
   bool handleDeviceChange(const QByteArray& eventType, void* message, long* result);
@@ -79,14 +81,23 @@ class HIDDevicesManager {
   bool handleArrival(const QString& path, unsigned short vendorId, unsigned short productId);
   void handleRemoval(const QString& path);
 
-  const HIDDeviceTable& devices() const { return devices_; }
+  const HIDDeviceTable& devices() const { return m_devices; }
 
   // Record texts from an identify reply.
-  static HIDDeviceInfo makeDeviceInfo(const HIDReport::Identity& identity, unsigned short vendorId,
+  static HIDDeviceInfo makeDeviceInfo(const hidreport::Identity& identity, unsigned short vendorId,
                                       unsigned short productId, const QString& path);
   static QString uuidText(const std::array<std::uint8_t, 12>& identifier);
 
  private:
-  HIDDeviceTable devices_;
-  QSet<QString> permissionWarned_;
+  HIDDeviceTable m_devices;
+  QSet<QString> m_permissionWarned;
 };
+
+namespace hid::platform {
+
+// Windows: asks for HID interface arrival and removal messages for the window.
+void registerDeviceNotification(quintptr windowHandle);
+// Windows: the device change one native message of the window reports, if it is one.
+std::optional<DeviceChange> nativeDeviceChange(const QByteArray& eventType, void* message);
+
+}  // namespace hid::platform

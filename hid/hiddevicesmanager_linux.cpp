@@ -1,7 +1,11 @@
 // Linux has no window messages for device changes: HIDHotplugMonitor (hotplug.h)
-// reports them instead, so these two calls have nothing to do here.
+// reports them instead.
 #include "hiddevicesmanager.h"
 
-void HIDDevicesManager::registerNotify(quintptr) {}
+namespace hid::platform {
 
-bool HIDDevicesManager::handleDeviceChange(const QByteArray&, void*, long*) { return false; }
+void registerDeviceNotification(quintptr) {}
+
+std::optional<DeviceChange> nativeDeviceChange(const QByteArray&, void*) { return std::nullopt; }
+
+}  // namespace hid::platform

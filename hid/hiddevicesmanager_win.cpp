@@ -7,7 +7,9 @@
 #include "hiddevicesmanager.h"
 #include "rslogger.h"
 
-void HIDDevicesManager::registerNotify(quintptr windowHandle) {
+namespace hid::platform {
+
+void registerDeviceNotification(quintptr windowHandle) {
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof(filter);
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
@@ -22,9 +24,9 @@ void HIDDevicesManager::registerNotify(quintptr windowHandle) {
   }
 }
 
-bool HIDDevicesManager::handleDeviceChange(const QByteArray&, void* message, long*) {
+std::optional<DeviceChange> nativeDeviceChange(const QByteArray&, void* message) {
   const MSG* msg = static_cast<const MSG*>(message);
-  if (!msg || msg->message != WM_DEVICECHANGE) return false;
+  if (!msg || msg->message != WM_DEVICECHANGE) return std::nullopt;
   DeviceBroadcast broadcast;
   const DeviceBroadcast* present = nullptr;
   if (msg->lParam) {
@@ -37,6 +39,7 @@ bool HIDDevicesManager::handleDeviceChange(const QByteArray&, void* message, lon
     }
     present = &broadcast;
   }
-  applyDeviceChange(decodeDeviceChange(msg->message, msg->wParam, present));
-  return false;
+  return decodeDeviceChange(msg->message, msg->wParam, present);
 }
+
+}  // namespace hid::platform

@@ -1,6 +1,6 @@
 #include "hidprotocol.h"
 
-namespace HIDReport {
+namespace hidreport {
 
 Buffer identifyRequest() {
   Buffer request{};
@@ -108,4 +108,4 @@ Buffer dataReply(bool accepted) {
   return reply;
 }
 
-}  // namespace HIDReport
+}  // namespace hidreport

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace HIDReport {
+namespace hidreport {
 
 constexpr std::size_t kReportSize = 65;
 using Buffer = std::array<std::uint8_t, kReportSize>;
@@ -96,4 +96,4 @@ bool parseDataFrame(const std::uint8_t* frame, FrameContent* content);
 Buffer dataReply(bool accepted);
 inline bool dataReplyAccepted(const std::uint8_t* reply) { return reply[2] != 0x00; }
 
-}  // namespace HIDReport
+}  // namespace hidreport

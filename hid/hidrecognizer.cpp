@@ -64,18 +64,18 @@ void start(const std::shared_ptr<HIDRecognizer::Shared>& shared, const QString& 
 }  // namespace
 
 HIDRecognizer::HIDRecognizer(QObject* parent)
-    : QObject(parent), shared_(std::make_shared<Shared>()) {
+    : QObject(parent), m_shared(std::make_shared<Shared>()) {
   qRegisterMetaType<HIDIdentifyResult>();
-  shared_->receiver = this;
+  m_shared->receiver = this;
 }
 
 HIDRecognizer::~HIDRecognizer() {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->receiver = nullptr;
+  std::lock_guard<std::mutex> lock(m_shared->mutex);
+  m_shared->receiver = nullptr;
 }
 
 void HIDRecognizer::scanDevices() {
-  std::thread([shared = shared_] {
+  std::thread([shared = m_shared] {
     for (const HIDInterface& entry : hidguard::enumerate())
       if (entry.hasSerial)
         start(shared, QString::fromLocal8Bit(entry.path), entry.vendorId, entry.productId);
@@ -83,10 +83,10 @@ void HIDRecognizer::scanDevices() {
 }
 
 void HIDRecognizer::recognize(const QString& path, ushort vendorId, ushort productId) {
-  start(shared_, path, vendorId, productId);
+  start(m_shared, path, vendorId, productId);
 }
 
 void HIDRecognizer::forget(const QString& path) {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->generation[path] += 1;
+  std::lock_guard<std::mutex> lock(m_shared->mutex);
+  m_shared->generation[path] += 1;
 }

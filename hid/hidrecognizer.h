@@ -39,7 +39,7 @@ class HIDRecognizer : public QObject {
   void identified(const HIDIdentifyResult& result);
 
  private:
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<Shared> m_shared;
 };
 
 Q_DECLARE_METATYPE(HIDIdentifyResult)

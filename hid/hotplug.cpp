@@ -20,25 +20,25 @@ HIDInterfaceMap enumerateInterfaces() {
 // The portable fallback: compare enumerations every two seconds.
 class PollBackend : public HIDHotplugBackend {
  public:
-  explicit PollBackend(HIDHotplugMonitor* monitor) : known_(enumerateInterfaces()) {
-    timer_.setInterval(HIDHotplugMonitor::kPollIntervalMs);
-    QObject::connect(&timer_, &QTimer::timeout, monitor, [this, monitor] {
+  explicit PollBackend(HIDHotplugMonitor* monitor) : m_known(enumerateInterfaces()) {
+    m_timer.setInterval(HIDHotplugMonitor::kPollIntervalMs);
+    QObject::connect(&m_timer, &QTimer::timeout, monitor, [this, monitor] {
       const HIDInterfaceMap now = enumerateInterfaces();
       QStringList arrived, removed;
-      diffInterfaces(known_, now, &arrived, &removed);
-      known_ = now;
+      diffInterfaces(m_known, now, &arrived, &removed);
+      m_known = now;
       for (const QString& path : qAsConst(removed)) emit monitor->deviceRemoved(path);
       for (const QString& path : qAsConst(arrived)) {
         const HIDInterfaceId id = now.value(path);
         emit monitor->deviceArrived(path, id.vendorId, id.productId);
       }
     });
-    timer_.start();
+    m_timer.start();
   }
 
  private:
-  HIDInterfaceMap known_;
-  QTimer timer_;
+  HIDInterfaceMap m_known;
+  QTimer m_timer;
 };
 
 }  // namespace
@@ -71,17 +71,17 @@ HIDHotplugMonitor::Source HIDHotplugMonitor::forcedSource(const QString& value) 
 bool HIDHotplugMonitor::startSource(Source source) {
   QString error;
   if (source == Source::Poll)
-    backend_ = std::make_unique<PollBackend>(this);
+    m_backend = std::make_unique<PollBackend>(this);
   else
-    backend_ = createPlatformHotplugBackend(source, this, &error);
-  if (!backend_) {
+    m_backend = hid::platform::createHotplugBackend(source, this, &error);
+  if (!m_backend) {
     RSLogger::instance()->writeLog(
         RSLogger::LevelWarning,
         QStringLiteral("HID hot-plug source \"%1\" unavailable: %2").arg(sourceName(source), error),
         kStartSource);
     return false;
   }
-  source_ = source;
+  m_source = source;
   RSLogger::instance()->writeLog(RSLogger::LevelInfo,
                                  QStringLiteral("HID hot-plug source: %1").arg(sourceName(source)),
                                  kStartSource);
@@ -106,7 +106,7 @@ bool HIDHotplugMonitor::start() {
         QStringLiteral("STELVOX_HOTPLUG=%1 is not one of udev, kernel, poll; choosing a source.")
             .arg(forcedName),
         kStartSource);
-  const QList<Source> order = sourcesToTry(forcedName, platformHotplugOrder());
+  const QList<Source> order = sourcesToTry(forcedName, hid::platform::hotplugOrder());
   // A forced source that cannot run leaves the program without hot-plug, as asked.
   for (Source source : order)
     if (startSource(source)) return true;
@@ -114,8 +114,8 @@ bool HIDHotplugMonitor::start() {
 }
 
 void HIDHotplugMonitor::stop() {
-  backend_.reset();
-  source_ = Source::None;
+  m_backend.reset();
+  m_source = Source::None;
 }
 
 void diffInterfaces(const HIDInterfaceMap& before, const HIDInterfaceMap& after,

@@ -29,7 +29,7 @@ class HIDHotplugMonitor : public QObject {
   // Starts the forced or best available source; false when none could be started.
   bool start();
   void stop();
-  Source source() const { return source_; }
+  Source source() const { return m_source; }
   static QString sourceName(Source source);
 
   // Parses STELVOX_HOTPLUG; None when unset or unknown.
@@ -45,8 +45,8 @@ class HIDHotplugMonitor : public QObject {
  private:
   bool startSource(Source source);
 
-  Source source_ = Source::None;
-  std::unique_ptr<HIDHotplugBackend> backend_;
+  Source m_source = Source::None;
+  std::unique_ptr<HIDHotplugBackend> m_backend;
 };
 
 // One enumerated interface, for the polling diff.

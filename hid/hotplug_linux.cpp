@@ -25,15 +25,15 @@ QString devNodeOf(const QString& devName) {
 class UdevBackend : public HIDHotplugBackend {
  public:
   UdevBackend(HIDHotplugMonitor* monitor, udev* context, udev_monitor* udevMonitor)
-      : monitor_(monitor), udev_(context), udevMonitor_(udevMonitor) {
-    notifier_ =
-        new QSocketNotifier(udev_monitor_get_fd(udevMonitor_), QSocketNotifier::Read, monitor);
-    QObject::connect(notifier_, &QSocketNotifier::activated, monitor, [this] { receive(); });
+      : m_monitor(monitor), m_udev(context), m_udevMonitor(udevMonitor) {
+    m_notifier =
+        new QSocketNotifier(udev_monitor_get_fd(m_udevMonitor), QSocketNotifier::Read, monitor);
+    QObject::connect(m_notifier, &QSocketNotifier::activated, monitor, [this] { receive(); });
   }
   ~UdevBackend() override {
-    delete notifier_;
-    udev_monitor_unref(udevMonitor_);
-    udev_unref(udev_);
+    delete m_notifier;
+    udev_monitor_unref(m_udevMonitor);
+    udev_unref(m_udev);
   }
 
   static std::unique_ptr<HIDHotplugBackend> create(HIDHotplugMonitor* monitor, QString* error) {
@@ -58,7 +58,7 @@ class UdevBackend : public HIDHotplugBackend {
  private:
   void receive() {
     // One notification may stand for several queued events; the fd is non-blocking.
-    while (udev_device* device = udev_monitor_receive_device(udevMonitor_)) {
+    while (udev_device* device = udev_monitor_receive_device(m_udevMonitor)) {
       const QString action = QString::fromLatin1(udev_device_get_action(device));
       QString node = QString::fromLocal8Bit(udev_device_get_devnode(device));
       if (node.isEmpty()) node = devNodeOf(QString::fromLocal8Bit(udev_device_get_sysname(device)));
@@ -68,31 +68,31 @@ class UdevBackend : public HIDHotplugBackend {
         const char* hidId = hid ? udev_device_get_property_value(hid, "HID_ID") : nullptr;
         if (hidId && parseHidId(QString::fromLatin1(hidId), &vendorId, &productId) &&
             !node.isEmpty())
-          emit monitor_->deviceArrived(node, vendorId, productId);
+          emit m_monitor->deviceArrived(node, vendorId, productId);
       } else if (action == QLatin1String("remove") && !node.isEmpty()) {
-        emit monitor_->deviceRemoved(node);
+        emit m_monitor->deviceRemoved(node);
       }
       udev_device_unref(device);
     }
   }
 
-  HIDHotplugMonitor* monitor_;
-  udev* udev_;
-  udev_monitor* udevMonitor_;
-  QSocketNotifier* notifier_ = nullptr;
+  HIDHotplugMonitor* m_monitor;
+  udev* m_udev;
+  udev_monitor* m_udevMonitor;
+  QSocketNotifier* m_notifier = nullptr;
 };
 
 class KernelBackend : public HIDHotplugBackend {
  public:
-  KernelBackend(HIDHotplugMonitor* monitor, int fd) : monitor_(monitor), fd_(fd) {
+  KernelBackend(HIDHotplugMonitor* monitor, int fd) : m_monitor(monitor), m_fd(fd) {
     QString root = qEnvironmentVariable("HOST_SYS");
-    sysRoot_ = root.isEmpty() ? QStringLiteral("/sys") : root;
-    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, monitor);
-    QObject::connect(notifier_, &QSocketNotifier::activated, monitor, [this] { receive(); });
+    m_sysRoot = root.isEmpty() ? QStringLiteral("/sys") : root;
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, monitor);
+    QObject::connect(m_notifier, &QSocketNotifier::activated, monitor, [this] { receive(); });
   }
   ~KernelBackend() override {
-    delete notifier_;
-    ::close(fd_);
+    delete m_notifier;
+    ::close(m_fd);
   }
 
   static std::unique_ptr<HIDHotplugBackend> create(HIDHotplugMonitor* monitor, QString* error) {
@@ -124,7 +124,7 @@ class KernelBackend : public HIDHotplugBackend {
       header.msg_namelen = sizeof sender;
       header.msg_iov = &io;
       header.msg_iovlen = 1;
-      const ssize_t size = ::recvmsg(fd_, &header, 0);
+      const ssize_t size = ::recvmsg(m_fd, &header, 0);
       if (size < 0) {
         if (errno == EINTR) continue;
         return;  // EAGAIN: drained
@@ -140,9 +140,9 @@ class KernelBackend : public HIDHotplugBackend {
       if (event.action == QLatin1String("add")) {
         ushort vendorId = 0, productId = 0;
         if (hidIdOf(event, &vendorId, &productId))
-          emit monitor_->deviceArrived(node, vendorId, productId);
+          emit m_monitor->deviceArrived(node, vendorId, productId);
       } else if (event.action == QLatin1String("remove")) {
-        emit monitor_->deviceRemoved(node);
+        emit m_monitor->deviceRemoved(node);
       }
     }
   }
@@ -151,7 +151,7 @@ class KernelBackend : public HIDHotplugBackend {
   bool hidIdOf(const Uevent& event, ushort* vendorId, ushort* productId) const {
     if (!event.hidId.isEmpty()) return parseHidId(event.hidId, vendorId, productId);
     if (event.devPath.isEmpty() || event.devPath.contains(QLatin1String(".."))) return false;
-    QFile uevent(sysRoot_ + event.devPath + QStringLiteral("/device/uevent"));
+    QFile uevent(m_sysRoot + event.devPath + QStringLiteral("/device/uevent"));
     if (!uevent.open(QIODevice::ReadOnly)) return false;
     const QList<QByteArray> lines = uevent.read(16384).split('\n');
     for (const QByteArray& line : lines)
@@ -160,13 +160,15 @@ class KernelBackend : public HIDHotplugBackend {
     return false;
   }
 
-  HIDHotplugMonitor* monitor_;
-  int fd_;
-  QString sysRoot_;
-  QSocketNotifier* notifier_ = nullptr;
+  HIDHotplugMonitor* m_monitor;
+  int m_fd;
+  QString m_sysRoot;
+  QSocketNotifier* m_notifier = nullptr;
 };
 
 }  // namespace
+
+namespace hid::platform {
 
 QList<HIDHotplugMonitor::Source> hotplugOrderFor(bool udevDaemonRuns) {
   using Source = HIDHotplugMonitor::Source;
@@ -176,13 +178,13 @@ QList<HIDHotplugMonitor::Source> hotplugOrderFor(bool udevDaemonRuns) {
   return {Source::Kernel, Source::Poll};
 }
 
-QList<HIDHotplugMonitor::Source> platformHotplugOrder() {
+QList<HIDHotplugMonitor::Source> hotplugOrder() {
   return hotplugOrderFor(::access("/run/udev/control", F_OK) == 0);
 }
 
-std::unique_ptr<HIDHotplugBackend> createPlatformHotplugBackend(HIDHotplugMonitor::Source source,
-                                                                HIDHotplugMonitor* monitor,
-                                                                QString* error) {
+std::unique_ptr<HIDHotplugBackend> createHotplugBackend(HIDHotplugMonitor::Source source,
+                                                        HIDHotplugMonitor* monitor,
+                                                        QString* error) {
   switch (source) {
     case HIDHotplugMonitor::Source::Udev:
       return UdevBackend::create(monitor, error);
@@ -193,3 +195,5 @@ std::unique_ptr<HIDHotplugBackend> createPlatformHotplugBackend(HIDHotplugMonito
       return nullptr;
   }
 }
+
+}  // namespace hid::platform

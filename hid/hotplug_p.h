@@ -10,11 +10,15 @@ class HIDHotplugBackend {
   virtual ~HIDHotplugBackend() = default;
 };
 
-// Platform layer: the sources worth trying, best first, and the platform's own sources.
-QList<HIDHotplugMonitor::Source> platformHotplugOrder();
-// Linux: the order with and without a udev daemon (platformHotplugOrder() looks which it is).
+namespace hid::platform {
+
+// The sources worth trying, best first, among them the platform's own.
+QList<HIDHotplugMonitor::Source> hotplugOrder();
+// Linux: the order with and without a udev daemon (hotplugOrder() looks which it is).
 QList<HIDHotplugMonitor::Source> hotplugOrderFor(bool udevDaemonRuns);
-// Null with `error` set when the source cannot run here.
-std::unique_ptr<HIDHotplugBackend> createPlatformHotplugBackend(HIDHotplugMonitor::Source source,
-                                                                HIDHotplugMonitor* monitor,
-                                                                QString* error);
+// The backend of one of the platform's own sources; null with `error` set when the
+// source cannot run here.
+std::unique_ptr<HIDHotplugBackend> createHotplugBackend(HIDHotplugMonitor::Source source,
+                                                        HIDHotplugMonitor* monitor, QString* error);
+
+}  // namespace hid::platform

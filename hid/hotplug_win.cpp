@@ -2,11 +2,14 @@
 // (HIDDevicesManager::handleDeviceChange); the monitor only has the polling fallback.
 #include "hotplug_p.h"
 
-QList<HIDHotplugMonitor::Source> platformHotplugOrder() { return {}; }
+namespace hid::platform {
 
-std::unique_ptr<HIDHotplugBackend> createPlatformHotplugBackend(HIDHotplugMonitor::Source,
-                                                                HIDHotplugMonitor*,
-                                                                QString* error) {
+QList<HIDHotplugMonitor::Source> hotplugOrder() { return {}; }
+
+std::unique_ptr<HIDHotplugBackend> createHotplugBackend(HIDHotplugMonitor::Source,
+                                                        HIDHotplugMonitor*, QString* error) {
   *error = QStringLiteral("device changes arrive as window messages on this platform");
   return nullptr;
 }
+
+}  // namespace hid::platform

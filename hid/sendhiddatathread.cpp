@@ -22,7 +22,7 @@ struct SendHIDDataThread::Link {
   bool hasFrame = false;
   bool busy = false;  // a frame was handed over and its exchange is not over
   bool finished = false;
-  HIDReport::Buffer frame{};
+  hidreport::Buffer frame{};
 };
 
 namespace {
@@ -43,7 +43,7 @@ void closeHandle(hid_device** handle) {
 
 // One frame and its reply. The handle stays open from one frame to the next and is closed
 // when the device fails, to be opened again for the next frame.
-void exchange(Link& link, hid_device** handle, const HIDReport::Buffer& frame) {
+void exchange(Link& link, hid_device** handle, const hidreport::Buffer& frame) {
   const HIDDeviceInfo& device = link.device;
   const QString path = device.nodePath();
   const auto log = [&link](const QString& message) {
@@ -58,7 +58,7 @@ void exchange(Link& link, hid_device** handle, const HIDReport::Buffer& frame) {
   }
 
   // A reply that came after its frame was given up is not the answer to this one.
-  HIDReport::Buffer reply{};
+  hidreport::Buffer reply{};
   for (int i = 0; i < kMaxStaleReports; ++i)
     if (hid_read_timeout(*handle, reply.data(), reply.size(), 0) <= 0) break;
 
@@ -83,7 +83,7 @@ void exchange(Link& link, hid_device** handle, const HIDReport::Buffer& frame) {
     log(QStringLiteral(">>> Send data to HID device fail. [no reply within %1 ms]! <<<\n")
             .arg(SendHIDDataThread::kReplyTimeoutMs) +
         deviceLine);
-  } else if (!HIDReport::dataReplyAccepted(reply.data())) {
+  } else if (!hidreport::dataReplyAccepted(reply.data())) {
     log(QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n") + deviceLine);
   }
 }
@@ -92,7 +92,7 @@ void exchange(Link& link, hid_device** handle, const HIDReport::Buffer& frame) {
 void serve(const std::shared_ptr<Link>& link) {
   hid_device* handle = nullptr;
   for (;;) {
-    HIDReport::Buffer frame;
+    hidreport::Buffer frame;
     {
       std::unique_lock<std::mutex> lock(link->mutex);
       link->changed.wait(lock, [&] { return link->stopping || link->hasFrame; });
@@ -126,18 +126,18 @@ void stop(Link& link) {
 }  // namespace
 
 SendHIDDataThread::SendHIDDataThread(QObject* parent)
-    : QThread(parent), temperatureUnit_(COMMON::readIntSetting(COMMON::kKeyTemperatureUnit)) {
-  thresholds_.temperatureAlarm = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
-  thresholds_.usageRateAlarm = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
-  thresholds_.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
+    : QThread(parent), m_temperatureUnit(COMMON::readIntSetting(COMMON::kKeyTemperatureUnit)) {
+  m_thresholds.temperatureAlarm = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
+  m_thresholds.usageRateAlarm = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+  m_thresholds.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
 }
 
 SendHIDDataThread::~SendHIDDataThread() {
   {
-    QMutexLocker lock(&mutex_);
-    paused_ = false;
+    QMutexLocker lock(&m_mutex);
+    m_paused = false;
     requestInterruption();
-    wakeCondition_.wakeAll();
+    m_wakeCondition.wakeAll();
   }
   quit();
   wait();  // passes never wait for a device
@@ -145,14 +145,14 @@ SendHIDDataThread::~SendHIDDataThread() {
 }
 
 void SendHIDDataThread::stopLinks() {
-  QMutexLocker passLock(&passMutex_);
-  for (const auto& link : qAsConst(links_)) stop(*link);
+  QMutexLocker passLock(&m_passMutex);
+  for (const auto& link : qAsConst(m_links)) stop(*link);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
-  for (const auto& link : qAsConst(links_)) {
+  for (const auto& link : qAsConst(m_links)) {
     std::unique_lock<std::mutex> lock(link->mutex);
     link->changed.wait_until(lock, deadline, [&] { return link->finished; });
   }
-  links_.clear();
+  m_links.clear();
 }
 
 int SendHIDDataThread::sampleValue(const QString& text, bool* known) {
@@ -160,41 +160,41 @@ int SendHIDDataThread::sampleValue(const QString& text, bool* known) {
 }
 
 void SendHIDDataThread::onSetHardwareData(COMMON::HardwareInfo hardwareInfo) {
-  QMutexLocker lock(&mutex_);
-  sample_.cpuTemperature =
-      sampleValue(hardwareInfo.strCPUTemperature, &sample_.cpuTemperatureKnown);
-  sample_.cpuUsageRate = sampleValue(hardwareInfo.strCPUUsageRate);
-  sample_.gpuTemperature =
-      sampleValue(hardwareInfo.strGPUTemperature, &sample_.gpuTemperatureKnown);
-  sample_.gpuUsageRate = sampleValue(hardwareInfo.strGPUUsageRate);
-  sample_.fanRpm = sampleValue(hardwareInfo.strFanRpm);
+  QMutexLocker lock(&m_mutex);
+  m_sample.cpuTemperature =
+      sampleValue(hardwareInfo.strCPUTemperature, &m_sample.cpuTemperatureKnown);
+  m_sample.cpuUsageRate = sampleValue(hardwareInfo.strCPUUsageRate);
+  m_sample.gpuTemperature =
+      sampleValue(hardwareInfo.strGPUTemperature, &m_sample.gpuTemperatureKnown);
+  m_sample.gpuUsageRate = sampleValue(hardwareInfo.strGPUUsageRate);
+  m_sample.fanRpm = sampleValue(hardwareInfo.strFanRpm);
 }
 
 void SendHIDDataThread::onSettingValueChanged(QString strSettingName, QString strSettingValue) {
-  QMutexLocker lock(&mutex_);
+  QMutexLocker lock(&m_mutex);
   const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt(nullptr, 10));
   if (strSettingName == COMMON::kKeyTemperatureUnit)
-    temperatureUnit_ = value;
+    m_temperatureUnit = value;
   else if (strSettingName == COMMON::kKeyTemperatureAlarm)
-    thresholds_.temperatureAlarm = value;
+    m_thresholds.temperatureAlarm = value;
   else if (strSettingName == COMMON::kKeyUsageRateAlarm)
-    thresholds_.usageRateAlarm = value;
+    m_thresholds.usageRateAlarm = value;
   else if (strSettingName == COMMON::kKeyFanRpmAlarm)
-    thresholds_.fanRpmAlarm = value;
+    m_thresholds.fanRpmAlarm = value;
 }
 
 void SendHIDDataThread::setDevices(const HIDDeviceTable& devices) {
   {
-    QMutexLocker lock(&mutex_);
-    devices_ = devices;
+    QMutexLocker lock(&m_mutex);
+    m_devices = devices;
   }
   // A departed device's handle is closed now, not at the next pass, which a pause may delay.
-  QMutexLocker passLock(&passMutex_);
-  for (auto it = links_.begin(); it != links_.end();) {
+  QMutexLocker passLock(&m_passMutex);
+  for (auto it = m_links.begin(); it != m_links.end();) {
     const auto found = devices.constFind(it.key());
     if (found == devices.cend() || found.value().nodePath() != it.value()->device.nodePath()) {
       stop(*it.value());
-      it = links_.erase(it);
+      it = m_links.erase(it);
     } else {
       ++it;
     }
@@ -202,26 +202,26 @@ void SendHIDDataThread::setDevices(const HIDDeviceTable& devices) {
 }
 
 void SendHIDDataThread::pauseSending() {
-  QMutexLocker lock(&mutex_);
-  paused_ = true;
+  QMutexLocker lock(&m_mutex);
+  m_paused = true;
 }
 
 void SendHIDDataThread::resumeSending() {
-  QMutexLocker lock(&mutex_);
-  paused_ = false;
-  wakeCondition_.wakeAll();
+  QMutexLocker lock(&m_mutex);
+  m_paused = false;
+  m_wakeCondition.wakeAll();
 }
 
 bool SendHIDDataThread::isPaused() const {
-  QMutexLocker lock(&mutex_);
-  return paused_;
+  QMutexLocker lock(&m_mutex);
+  return m_paused;
 }
 
 void SendHIDDataThread::run() {
   while (!isInterruptionRequested()) {
     {
-      QMutexLocker lock(&mutex_);
-      while (paused_ && !isInterruptionRequested()) wakeCondition_.wait(&mutex_);
+      QMutexLocker lock(&m_mutex);
+      while (m_paused && !isInterruptionRequested()) m_wakeCondition.wait(&m_mutex);
     }
     if (isInterruptionRequested()) break;
 
@@ -229,9 +229,9 @@ void SendHIDDataThread::run() {
 
     // The pause between passes; the destructor's wake ends it early.
     QDeadlineTimer deadline(kPassIntervalMs);
-    QMutexLocker lock(&mutex_);
+    QMutexLocker lock(&m_mutex);
     while (!isInterruptionRequested() && !deadline.hasExpired())
-      wakeCondition_.wait(&mutex_, deadline);
+      m_wakeCondition.wait(&m_mutex, deadline);
   }
 }
 
@@ -240,22 +240,22 @@ void SendHIDDataThread::sendDataToHIDDevice() { sendPass(true); }
 void SendHIDDataThread::sendPass(bool waitForReplies) {
   HIDDeviceTable devices;
   int unit = 0;
-  HIDReport::Thresholds thresholds;
-  HIDReport::Sample sample;
+  hidreport::Thresholds thresholds;
+  hidreport::Sample sample;
   {
-    QMutexLocker lock(&mutex_);
-    devices = devices_;
-    unit = temperatureUnit_;
-    thresholds = thresholds_;
-    sample = sample_;
+    QMutexLocker lock(&m_mutex);
+    devices = m_devices;
+    unit = m_temperatureUnit;
+    thresholds = m_thresholds;
+    sample = m_sample;
   }
   if (devices.isEmpty()) return;
 
-  QMutexLocker passLock(&passMutex_);
+  QMutexLocker passLock(&m_passMutex);
   QList<std::shared_ptr<Link>> handedOver;
   for (const HIDDeviceInfo& device : qAsConst(devices)) {
     if (isInterruptionRequested()) break;
-    std::shared_ptr<Link>& link = links_[device.path];
+    std::shared_ptr<Link>& link = m_links[device.path];
     if (link && link->device.nodePath() != device.nodePath()) {
       stop(*link);
       link.reset();
@@ -265,13 +265,13 @@ void SendHIDDataThread::sendPass(bool waitForReplies) {
       link->device = device;
       std::thread(serve, link).detach();
     }
-    const quint8 item = HIDReport::itemForDevice(CircularDisplayTimer::instance()->currentItem(),
+    const quint8 item = hidreport::itemForDevice(CircularDisplayTimer::instance()->currentItem(),
                                                  device.pid == COMMON::kDeviceProductId);
     {
       std::lock_guard<std::mutex> lock(link->mutex);
       // Still busy with an earlier frame: this device skips the pass, the others do not wait.
       if (link->busy) continue;
-      link->frame = HIDReport::dataFrame(item, unit, sample, thresholds);
+      link->frame = hidreport::dataFrame(item, unit, sample, thresholds);
       link->hasFrame = true;
       link->busy = true;
     }

@@ -61,14 +61,14 @@ class SendHIDDataThread : public QThread {
   void sendPass(bool waitForReplies);
   void stopLinks();
 
-  HIDDeviceTable devices_;
-  bool paused_ = false;
-  mutable QMutex mutex_;
-  QWaitCondition wakeCondition_;
-  int temperatureUnit_;
-  HIDReport::Thresholds thresholds_;
-  HIDReport::Sample sample_;
-  // Guards links_: passes run on the worker, or on the caller of sendDataToHIDDevice().
-  QMutex passMutex_;
-  QMap<QString, std::shared_ptr<Link>> links_;
+  HIDDeviceTable m_devices;
+  bool m_paused = false;
+  mutable QMutex m_mutex;
+  QWaitCondition m_wakeCondition;
+  int m_temperatureUnit;
+  hidreport::Thresholds m_thresholds;
+  hidreport::Sample m_sample;
+  // Guards m_links: passes run on the worker, or on the caller of sendDataToHIDDevice().
+  QMutex m_passMutex;
+  QMap<QString, std::shared_ptr<Link>> m_links;
 };

@@ -128,31 +128,31 @@ std::optional<float> readFileSensor(const FileSensor& file) {
 // Processor load from /proc/stat: "CPU Total" and one sensor per logical processor.
 class CpuLoadMeter {
  public:
-  explicit CpuLoadMeter(std::string statPath) : statPath_(std::move(statPath)) {
-    const std::optional<std::string> text = readFile(statPath_);
+  explicit CpuLoadMeter(std::string statPath) : m_statPath(std::move(statPath)) {
+    const std::optional<std::string> text = readFile(m_statPath);
     if (!text) return;
     for (const sys::CpuTimes& times : sys::parseProcStat(*text)) {
       const std::string name =
           times.cpu < 0 ? "CPU Total" : "CPU Core #" + std::to_string(times.cpu + 1);
-      lines_.push_back({times.cpu, std::make_unique<Sensor>(SensorType::Load, name), {}, false});
+      m_lines.push_back({times.cpu, std::make_unique<Sensor>(SensorType::Load, name), {}, false});
     }
   }
-  bool available() const { return !lines_.empty(); }
+  bool available() const { return !m_lines.empty(); }
   void appendSensors(std::vector<ISensor*>& sensors) const {
-    for (const Line& line : lines_) sensors.push_back(line.sensor.get());
+    for (const Line& line : m_lines) sensors.push_back(line.sensor.get());
   }
   void clear() {
-    for (Line& line : lines_) line.sensor->setValue(std::nullopt);
+    for (Line& line : m_lines) line.sensor->setValue(std::nullopt);
   }
 
   // A share is computed over at least kMinTicks clock ticks per processor (0.2 s at
   // the kernel's fixed 100 per second), so that a second refresh right after the first keeps the
   // last value instead of replacing it with the noise of a few ticks.
   void update() {
-    const std::optional<std::string> text = readFile(statPath_);
+    const std::optional<std::string> text = readFile(m_statPath);
     const std::vector<sys::CpuTimes> now =
         text ? sys::parseProcStat(*text) : std::vector<sys::CpuTimes>();
-    for (Line& line : lines_) {
+    for (Line& line : m_lines) {
       auto current = std::find_if(now.begin(), now.end(),
                                   [&](const sys::CpuTimes& t) { return t.cpu == line.cpu; });
       if (current == now.end()) {  // processor offline, or the file unreadable
@@ -167,7 +167,7 @@ class CpuLoadMeter {
       }
       // The total line counts the ticks of every processor.
       const std::uint64_t minTicks =
-          line.cpu < 0 ? kMinTicks * std::max<std::uint64_t>(1, lines_.size() - 1) : kMinTicks;
+          line.cpu < 0 ? kMinTicks * std::max<std::uint64_t>(1, m_lines.size() - 1) : kMinTicks;
       if (current->total() - line.baseline.total() < minTicks) continue;
       line.sensor->setValue(sys::cpuLoadPercent(line.baseline, *current));
       line.baseline = *current;
@@ -182,25 +182,25 @@ class CpuLoadMeter {
     sys::CpuTimes baseline;
     bool hasBaseline;
   };
-  std::string statPath_;
-  std::vector<Line> lines_;
+  std::string m_statPath;
+  std::vector<Line> m_lines;
 };
 
 // The query refreshes each item twice in a row; a second read would only repeat the
 // first, so an item reads its files once per walk (the computer counts the walks).
 class OncePerWalk {
  public:
-  void follow(const std::uint64_t* walk) { walk_ = walk; }
+  void follow(const std::uint64_t* walk) { m_walk = walk; }
   bool due() {
-    if (!walk_) return true;
-    if (seen_ == *walk_) return false;
-    seen_ = *walk_;
+    if (!m_walk) return true;
+    if (m_seen == *m_walk) return false;
+    m_seen = *m_walk;
     return true;
   }
 
  private:
-  const std::uint64_t* walk_ = nullptr;
-  std::uint64_t seen_ = ~std::uint64_t(0);
+  const std::uint64_t* m_walk = nullptr;
+  std::uint64_t m_seen = ~std::uint64_t(0);
 };
 
 // An item backed by sysfs files: a hwmon chip, the CPU (chip plus load meter), or the
@@ -209,94 +209,94 @@ class OncePerWalk {
 class SysfsHardware final : public IHardware, public OncePerWalk {
  public:
   SysfsHardware(HardwareType type, std::string name, std::string runtimeStatusPath)
-      : type_(type), name_(std::move(name)), runtimeStatusPath_(std::move(runtimeStatusPath)) {}
+      : m_type(type), m_name(std::move(name)), m_runtimeStatusPath(std::move(runtimeStatusPath)) {}
 
   void update() override {
     if (!due()) return;
-    if (frozen_ || isSuspended(runtimeStatusPath_)) {
+    if (m_frozen || isSuspended(m_runtimeStatusPath)) {
       clear();
       return;
     }
-    for (FileSensor& file : files_) file.sensor->setValue(readFileSensor(file));
-    if (figure_) updateFigure();
-    if (loadMeter_) loadMeter_->update();
+    for (FileSensor& file : m_files) file.sensor->setValue(readFileSensor(file));
+    if (m_figure) updateFigure();
+    if (m_loadMeter) m_loadMeter->update();
   }
   void updateDetails() override {
-    if (frozen_ || isSuspended(runtimeStatusPath_)) return;
-    for (FileSensor& file : inputs_) file.sensor->setValue(readFileSensor(file));
+    if (m_frozen || isSuspended(m_runtimeStatusPath)) return;
+    for (FileSensor& file : m_inputs) file.sensor->setValue(readFileSensor(file));
   }
-  HardwareType hardwareType() const override { return type_; }
-  std::string name() const override { return name_; }
-  const std::vector<IHardware*>& subHardware() const override { return childViews_; }
-  const std::vector<ISensor*>& sensors() const override { return sensorViews_; }
-  const std::vector<ISensor*>& details() const override { return detailViews_; }
-  std::string choice() const override { return choice_.reason; }
-  std::string origin() const override { return origin_; }
-  void setOrigin(std::string origin) { origin_ = std::move(origin); }
+  HardwareType hardwareType() const override { return m_type; }
+  std::string name() const override { return m_name; }
+  const std::vector<IHardware*>& subHardware() const override { return m_childViews; }
+  const std::vector<ISensor*>& sensors() const override { return m_sensorViews; }
+  const std::vector<ISensor*>& details() const override { return m_detailViews; }
+  std::string choice() const override { return m_choice.reason; }
+  std::string origin() const override { return m_origin; }
+  void setOrigin(std::string origin) { m_origin = std::move(origin); }
 
   // A reading that enters the item's figures, read on every refresh.
   void addFile(FileSensor file) {
-    sensorViews_.push_back(file.sensor.get());
-    files_.push_back(std::move(file));
+    m_sensorViews.push_back(file.sensor.get());
+    m_files.push_back(std::move(file));
   }
   // A temperature input the figure is chosen from; the rest are listed only.
   void addInput(FileSensor file) {
-    detailViews_.push_back(file.sensor.get());
-    inputs_.push_back(std::move(file));
+    m_detailViews.push_back(file.sensor.get());
+    m_inputs.push_back(std::move(file));
   }
   void setFigure(policy::Choice choice, const std::string& name) {
-    choice_ = std::move(choice);
-    figure_ = std::make_unique<Sensor>(SensorType::Temperature, name);
-    sensorViews_.insert(sensorViews_.begin(), figure_.get());
+    m_choice = std::move(choice);
+    m_figure = std::make_unique<Sensor>(SensorType::Temperature, name);
+    m_sensorViews.insert(m_sensorViews.begin(), m_figure.get());
   }
-  void setChoice(std::string reason) { choice_.reason = std::move(reason); }
+  void setChoice(std::string reason) { m_choice.reason = std::move(reason); }
   void setLoadMeter(std::unique_ptr<CpuLoadMeter> meter) {
-    loadMeter_ = std::move(meter);
-    loadMeter_->appendSensors(sensorViews_);
+    m_loadMeter = std::move(meter);
+    m_loadMeter->appendSensors(m_sensorViews);
   }
-  std::unique_ptr<CpuLoadMeter> takeLoadMeter() { return std::move(loadMeter_); }
+  std::unique_ptr<CpuLoadMeter> takeLoadMeter() { return std::move(m_loadMeter); }
   void addChild(std::unique_ptr<SysfsHardware> child) {
-    childViews_.push_back(child.get());
-    children_.push_back(std::move(child));
+    m_childViews.push_back(child.get());
+    m_children.push_back(std::move(child));
   }
   // Listed, but never read (see the drive temperature note at discovery).
-  void freeze() { frozen_ = true; }
+  void freeze() { m_frozen = true; }
 
  private:
   void clear() {
-    for (FileSensor& file : files_) file.sensor->setValue(std::nullopt);
-    for (FileSensor& file : inputs_) file.sensor->setValue(std::nullopt);
-    if (figure_) figure_->setValue(std::nullopt);
-    if (loadMeter_) loadMeter_->clear();
+    for (FileSensor& file : m_files) file.sensor->setValue(std::nullopt);
+    for (FileSensor& file : m_inputs) file.sensor->setValue(std::nullopt);
+    if (m_figure) m_figure->setValue(std::nullopt);
+    if (m_loadMeter) m_loadMeter->clear();
   }
 
   // Reads only the inputs the choice needs: for "the first that has a reading",
   // the preferred one alone as long as it answers.
   void updateFigure() {
-    std::vector<std::optional<float>> values(inputs_.size());
-    for (size_t index : choice_.inputs) {
-      if (index >= inputs_.size()) continue;
-      values[index] = readFileSensor(inputs_[index]);
-      inputs_[index].sensor->setValue(values[index]);
-      if (choice_.combine == policy::Combine::First && policy::combine(choice_, values)) break;
+    std::vector<std::optional<float>> values(m_inputs.size());
+    for (size_t index : m_choice.inputs) {
+      if (index >= m_inputs.size()) continue;
+      values[index] = readFileSensor(m_inputs[index]);
+      m_inputs[index].sensor->setValue(values[index]);
+      if (m_choice.combine == policy::Combine::First && policy::combine(m_choice, values)) break;
     }
-    figure_->setValue(policy::combine(choice_, values));
+    m_figure->setValue(policy::combine(m_choice, values));
   }
 
-  HardwareType type_;
-  std::string name_;
-  std::string runtimeStatusPath_;
-  std::string origin_;
-  bool frozen_ = false;
-  std::vector<FileSensor> files_;
-  std::vector<FileSensor> inputs_;
-  policy::Choice choice_;
-  std::unique_ptr<Sensor> figure_;
-  std::unique_ptr<CpuLoadMeter> loadMeter_;
-  std::vector<std::unique_ptr<SysfsHardware>> children_;
-  std::vector<IHardware*> childViews_;
-  std::vector<ISensor*> sensorViews_;
-  std::vector<ISensor*> detailViews_;
+  HardwareType m_type;
+  std::string m_name;
+  std::string m_runtimeStatusPath;
+  std::string m_origin;
+  bool m_frozen = false;
+  std::vector<FileSensor> m_files;
+  std::vector<FileSensor> m_inputs;
+  policy::Choice m_choice;
+  std::unique_ptr<Sensor> m_figure;
+  std::unique_ptr<CpuLoadMeter> m_loadMeter;
+  std::vector<std::unique_ptr<SysfsHardware>> m_children;
+  std::vector<IHardware*> m_childViews;
+  std::vector<ISensor*> m_sensorViews;
+  std::vector<ISensor*> m_detailViews;
 };
 
 // An NVIDIA card bound to the proprietary driver, read through NVML while it is awake.
@@ -304,40 +304,40 @@ class NvidiaGpu final : public IHardware, public OncePerWalk {
  public:
   NvidiaGpu(nvml::Library& library, std::string slot, std::string name,
             std::string runtimeStatusPath)
-      : library_(library),
-        slot_(std::move(slot)),
-        name_(std::move(name)),
-        runtimeStatusPath_(std::move(runtimeStatusPath)),
-        temperature_(SensorType::Temperature, "GPU Core"),
-        load_(SensorType::Load, "GPU Core"),
-        fan_(SensorType::Fan, "GPU Fan"),
-        sensorViews_{&temperature_, &load_, &fan_} {}
-  ~NvidiaGpu() override { library_.setAwake(this, false); }
+      : m_library(library),
+        m_slot(std::move(slot)),
+        m_name(std::move(name)),
+        m_runtimeStatusPath(std::move(runtimeStatusPath)),
+        m_temperature(SensorType::Temperature, "GPU Core"),
+        m_load(SensorType::Load, "GPU Core"),
+        m_fan(SensorType::Fan, "GPU Fan"),
+        m_sensorViews{&m_temperature, &m_load, &m_fan} {}
+  ~NvidiaGpu() override { m_library.setAwake(this, false); }
 
   void update() override {
     if (!due()) return;
-    const bool awake = !isSuspended(runtimeStatusPath_);
+    const bool awake = !isSuspended(m_runtimeStatusPath);
     std::optional<nvml::Reading> reading;
-    if (library_.setAwake(this, awake)) reading = library_.read(slot_);
+    if (m_library.setAwake(this, awake)) reading = m_library.read(m_slot);
     if (!reading) reading = nvml::Reading();  // asleep, gone, or no NVML: no values
-    if (!reading->name.empty()) name_ = reading->name;
-    temperature_.setValue(reading->temperature);
-    load_.setValue(reading->load);
-    fan_.setValue(reading->fanRpm);
+    if (!reading->name.empty()) m_name = reading->name;
+    m_temperature.setValue(reading->temperature);
+    m_load.setValue(reading->load);
+    m_fan.setValue(reading->fanRpm);
   }
   HardwareType hardwareType() const override { return HardwareType::GpuNvidia; }
-  std::string name() const override { return name_; }
-  const std::vector<IHardware*>& subHardware() const override { return noChildren_; }
-  const std::vector<ISensor*>& sensors() const override { return sensorViews_; }
+  std::string name() const override { return m_name; }
+  const std::vector<IHardware*>& subHardware() const override { return m_noChildren; }
+  const std::vector<ISensor*>& sensors() const override { return m_sensorViews; }
 
  private:
-  nvml::Library& library_;
-  std::string slot_;
-  std::string name_;
-  std::string runtimeStatusPath_;
-  Sensor temperature_, load_, fan_;
-  std::vector<ISensor*> sensorViews_;
-  std::vector<IHardware*> noChildren_;
+  nvml::Library& m_library;
+  std::string m_slot;
+  std::string m_name;
+  std::string m_runtimeStatusPath;
+  Sensor m_temperature, m_load, m_fan;
+  std::vector<ISensor*> m_sensorViews;
+  std::vector<IHardware*> m_noChildren;
 };
 
 // A hwmon chip's inputs as discovery finds them, in hwmon order.
@@ -422,45 +422,45 @@ std::string figureName(const policy::Choice& choice, const std::vector<std::stri
 
 class LinuxComputer final : public Computer {
  public:
-  explicit LinuxComputer(Roots roots) : roots_(std::move(roots)) {}
+  explicit LinuxComputer(Roots roots) : m_roots(std::move(roots)) {}
   ~LinuxComputer() override {
     // The cards release the library before it goes.
-    gpus_.clear();
+    m_gpus.clear();
   }
 
   void open() override {
-    if (opened_) return;
-    opened_ = true;
-    signature_ = signature();
-    lastScan_ = std::chrono::steady_clock::now();
+    if (m_opened) return;
+    m_opened = true;
+    m_signature = signature();
+    m_lastScan = std::chrono::steady_clock::now();
     discover();
   }
-  void setCPUEnabled(bool enabled) override { cpuEnabled_ = enabled, relist(); }
-  void setGPUEnabled(bool enabled) override { gpuEnabled_ = enabled, relist(); }
-  void setMainboardEnabled(bool enabled) override { mainboardEnabled_ = enabled, relist(); }
-  void setFanControllerEnabled(bool enabled) override { fanControllerEnabled_ = enabled; }
-  const std::vector<IHardware*>& hardware() const override { return listed_; }
-  const std::vector<IHardware*>& unusedHardware() const override { return unusedViews_; }
+  void setCPUEnabled(bool enabled) override { m_cpuEnabled = enabled, relist(); }
+  void setGPUEnabled(bool enabled) override { m_gpuEnabled = enabled, relist(); }
+  void setMainboardEnabled(bool enabled) override { m_mainboardEnabled = enabled, relist(); }
+  void setFanControllerEnabled(bool enabled) override { m_fanControllerEnabled = enabled; }
+  const std::vector<IHardware*>& hardware() const override { return m_listed; }
+  const std::vector<IHardware*>& unusedHardware() const override { return m_unusedViews; }
 
   // Chips come and go with modules loaded late, driver rebinds, external GPUs and
   // resumes. A look at the directory listings every few seconds notices it; only
   // then is the model built again.
   void refresh() override {
-    ++walk_;
-    if (!opened_) return;
+    ++m_walk;
+    if (!m_opened) return;
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastScan_ < kRescanInterval) return;
-    lastScan_ = now;
+    if (now - m_lastScan < kRescanInterval) return;
+    m_lastScan = now;
     std::string current = signature();
-    if (current == signature_) return;
-    signature_ = std::move(current);
+    if (current == m_signature) return;
+    m_signature = std::move(current);
     discover();
   }
 
  private:
   static constexpr std::chrono::seconds kRescanInterval{3};
 
-  std::string hwmonRoot() const { return roots_.sys + "/class/hwmon"; }
+  std::string hwmonRoot() const { return m_roots.sys + "/class/hwmon"; }
 
   // What the machine's chips and cards are, as cheaply as it can be told: directory
   // listings and the links of the hwmon entries (a rebind changes the target).
@@ -474,13 +474,13 @@ class LinuxComputer final : public Computer {
     }
     for (const char* folder : {"/bus/pci/devices", "/bus/pci/drivers/nvidia"}) {
       text += '|';
-      for (const std::string& entry : listDirectory(roots_.sys + folder)) text += entry + ',';
+      for (const std::string& entry : listDirectory(m_roots.sys + folder)) text += entry + ',';
     }
     return text;
   }
 
   std::string boardName() const {
-    const std::string dmi = roots_.sys + "/class/dmi/id/";
+    const std::string dmi = m_roots.sys + "/class/dmi/id/";
     auto usable = [](const std::string& text) {
       // Firmware placeholders say nothing about the board.
       static const char* kPlaceholders[] = {"To be filled by O.E.M.", "To Be Filled By O.E.M.",
@@ -521,13 +521,13 @@ class LinuxComputer final : public Computer {
 
   void discover() {
     std::unique_ptr<CpuLoadMeter> meter;
-    if (!cpus_.empty()) meter = cpus_.front()->takeLoadMeter();  // keeps its baseline
-    listed_.clear();
-    cpus_.clear();
-    gpus_.clear();
-    unused_.clear();
-    unusedViews_.clear();
-    mainboard_.reset();
+    if (!m_cpus.empty()) meter = m_cpus.front()->takeLoadMeter();  // keeps its baseline
+    m_listed.clear();
+    m_cpus.clear();
+    m_gpus.clear();
+    m_unused.clear();
+    m_unusedViews.clear();
+    m_mainboard.reset();
 
     std::vector<Gpu> gpus;
     discoverHwmon(gpus, std::move(meter));
@@ -535,7 +535,7 @@ class LinuxComputer final : public Computer {
     // A hybrid laptop's working discrete card, not its idle integrated one; while
     // the discrete card sleeps it gives no values and the integrated one shows.
     std::stable_partition(gpus.begin(), gpus.end(), [](const Gpu& gpu) { return !gpu.integrated; });
-    for (Gpu& gpu : gpus) gpus_.push_back(std::move(gpu.item));
+    for (Gpu& gpu : gpus) m_gpus.push_back(std::move(gpu.item));
     relist();
   }
 
@@ -547,7 +547,7 @@ class LinuxComputer final : public Computer {
     }
     std::sort(chips.begin(), chips.end());
 
-    const std::optional<std::string> cpuinfo = readFile(roots_.proc + "/cpuinfo", 1 << 20);
+    const std::optional<std::string> cpuinfo = readFile(m_roots.proc + "/cpuinfo", 1 << 20);
     const std::string cpuName = cpuinfo ? sys::cpuModelName(*cpuinfo) : std::string();
 
     std::vector<std::pair<policy::BoardGroup, std::unique_ptr<SysfsHardware>>> boardChips;
@@ -566,8 +566,8 @@ class LinuxComputer final : public Computer {
                                policy::chooseCpuTemperature(driver, inputs.temperatureLabels()));
           for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
           chip->setOrigin(origin);
-          chip->follow(&walk_);
-          cpus_.push_back(std::move(chip));
+          chip->follow(&m_walk);
+          m_cpus.push_back(std::move(chip));
           break;
         }
         case policy::ChipRole::Gpu:
@@ -590,7 +590,7 @@ class LinuxComputer final : public Computer {
           }
           chip->setChoice(reason);
           chip->setOrigin(origin);
-          chip->follow(&walk_);
+          chip->follow(&m_walk);
           boardChips.emplace_back(chipClass.group, std::move(chip));
           break;
         }
@@ -605,24 +605,24 @@ class LinuxComputer final : public Computer {
           // Asking a drive for its temperature can keep it from spinning down: the
           // drive is listed but left alone even by the dump tool.
           if (driver == "drivetemp") chip->freeze();
-          unusedViews_.push_back(chip.get());
-          unused_.push_back(std::move(chip));
+          m_unusedViews.push_back(chip.get());
+          m_unused.push_back(std::move(chip));
           break;
         }
       }
     }
 
     if (!meter) {
-      meter = std::make_unique<CpuLoadMeter>(roots_.proc + "/stat");
+      meter = std::make_unique<CpuLoadMeter>(m_roots.proc + "/stat");
       if (!meter->available()) meter.reset();
     }
     if (meter) {
-      if (cpus_.empty()) {
-        cpus_.push_back(std::make_unique<SysfsHardware>(HardwareType::CPU,
-                                                        cpuName.empty() ? "CPU" : cpuName, ""));
-        cpus_.back()->follow(&walk_);
+      if (m_cpus.empty()) {
+        m_cpus.push_back(std::make_unique<SysfsHardware>(HardwareType::CPU,
+                                                         cpuName.empty() ? "CPU" : cpuName, ""));
+        m_cpus.back()->follow(&m_walk);
       }
-      cpus_.front()->setLoadMeter(std::move(meter));
+      m_cpus.front()->setLoadMeter(std::move(meter));
     }
 
     // Super-I/O chips first, then embedded controllers and firmware, each group in
@@ -631,7 +631,7 @@ class LinuxComputer final : public Computer {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     auto board = std::make_unique<SysfsHardware>(HardwareType::Mainboard, boardName(), "");
     for (auto& chip : boardChips) board->addChild(std::move(chip.second));
-    mainboard_ = std::move(board);
+    m_mainboard = std::move(board);
   }
 
   static void addTemperatureChoice(SysfsHardware& chip, const std::string& dir,
@@ -660,7 +660,7 @@ class LinuxComputer final : public Computer {
                          policy::chooseGpuTemperature(driver, inputs.temperatureLabels()));
     for (const auto& fan : inputs.fans) chip->addFile(fanFile(dir, fan));
     chip->setOrigin(origin);
-    chip->follow(&walk_);
+    chip->follow(&m_walk);
     if (driver == "amdgpu") {
       FileSensor busy;
       busy.path = device + "/gpu_busy_percent";
@@ -677,7 +677,7 @@ class LinuxComputer final : public Computer {
   }
 
   void discoverNvidia(std::vector<Gpu>& gpus) {
-    const std::string devices = roots_.sys + "/bus/pci/devices";
+    const std::string devices = m_roots.sys + "/bus/pci/devices";
     for (const std::string& slot : listDirectory(devices)) {
       const std::string dir = devices + "/" + slot;
       if (readTrimmed(dir + "/vendor") != "0x10de") continue;
@@ -687,35 +687,35 @@ class LinuxComputer final : public Computer {
       if (!uevent || sys::ueventValue(*uevent, "DRIVER") != "nvidia") continue;
       std::string pciSlot = sys::ueventValue(*uevent, "PCI_SLOT_NAME");
       if (pciSlot.empty()) pciSlot = slot;
-      auto card = std::make_unique<NvidiaGpu>(nvml_, pciSlot, gpuName(dir, "NVIDIA"),
+      auto card = std::make_unique<NvidiaGpu>(m_nvml, pciSlot, gpuName(dir, "NVIDIA"),
                                               dir + "/power/runtime_status");
-      card->follow(&walk_);
+      card->follow(&m_walk);
       gpus.push_back({std::move(card), false});
     }
   }
 
   void relist() {
-    listed_.clear();
-    if (!opened_) return;
-    if (mainboardEnabled_ && mainboard_) listed_.push_back(mainboard_.get());
-    if (cpuEnabled_)
-      for (auto& cpu : cpus_) listed_.push_back(cpu.get());
-    if (gpuEnabled_)
-      for (auto& gpu : gpus_) listed_.push_back(gpu.get());
+    m_listed.clear();
+    if (!m_opened) return;
+    if (m_mainboardEnabled && m_mainboard) m_listed.push_back(m_mainboard.get());
+    if (m_cpuEnabled)
+      for (auto& cpu : m_cpus) m_listed.push_back(cpu.get());
+    if (m_gpuEnabled)
+      for (auto& gpu : m_gpus) m_listed.push_back(gpu.get());
   }
 
-  Roots roots_;
-  bool opened_ = false;
-  bool cpuEnabled_ = false, gpuEnabled_ = false, mainboardEnabled_ = false,
-       fanControllerEnabled_ = false;
-  std::string signature_;
-  std::chrono::steady_clock::time_point lastScan_;
-  std::uint64_t walk_ = 0;
-  nvml::Library nvml_;
-  std::unique_ptr<SysfsHardware> mainboard_;
-  std::vector<std::unique_ptr<SysfsHardware>> cpus_, unused_;
-  std::vector<std::unique_ptr<IHardware>> gpus_;
-  std::vector<IHardware*> listed_, unusedViews_;
+  Roots m_roots;
+  bool m_opened = false;
+  bool m_cpuEnabled = false, m_gpuEnabled = false, m_mainboardEnabled = false,
+       m_fanControllerEnabled = false;
+  std::string m_signature;
+  std::chrono::steady_clock::time_point m_lastScan;
+  std::uint64_t m_walk = 0;
+  nvml::Library m_nvml;
+  std::unique_ptr<SysfsHardware> m_mainboard;
+  std::vector<std::unique_ptr<SysfsHardware>> m_cpus, m_unused;
+  std::vector<std::unique_ptr<IHardware>> m_gpus;
+  std::vector<IHardware*> m_listed, m_unusedViews;
 };
 
 }  // namespace

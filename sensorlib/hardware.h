@@ -102,16 +102,16 @@ class Computer {
 // A sensor whose value its owner sets; the building block of implementations.
 class Sensor final : public ISensor {
  public:
-  Sensor(SensorType type, std::string name) : type_(type), name_(std::move(name)) {}
-  SensorType sensorType() const override { return type_; }
-  std::string name() const override { return name_; }
-  std::optional<float> value() const override { return value_; }
-  void setValue(std::optional<float> value) { value_ = value; }
+  Sensor(SensorType type, std::string name) : m_type(type), m_name(std::move(name)) {}
+  SensorType sensorType() const override { return m_type; }
+  std::string name() const override { return m_name; }
+  std::optional<float> value() const override { return m_value; }
+  void setValue(std::optional<float> value) { m_value = value; }
 
  private:
-  SensorType type_;
-  std::string name_;
-  std::optional<float> value_;
+  SensorType m_type;
+  std::string m_name;
+  std::optional<float> m_value;
 };
 
 // The platform's computer, reading from the roots of this machine (or the ones the

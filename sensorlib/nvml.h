@@ -30,7 +30,7 @@ class Library {
   // Marks the card of `user` awake or asleep; the library is held while any card is
   // awake. Returns whether it is held (and initialised) now.
   bool setAwake(const void* user, bool awake);
-  bool held() const { return handle_ != nullptr && initialised_; }
+  bool held() const { return m_handle != nullptr && m_initialised; }
 
   // Reads the card in PCI slot `slot` ("0000:01:00.0"); nothing when it is gone.
   std::optional<Reading> read(const std::string& slot);
@@ -40,13 +40,13 @@ class Library {
   void release();
 
   struct Functions;
-  std::string fileName_;
-  void* handle_ = nullptr;
-  bool initialised_ = false;
-  std::chrono::steady_clock::duration retryAfter_;
-  std::optional<std::chrono::steady_clock::time_point> nextTry_;  // after a failure
-  Functions* functions_ = nullptr;
-  std::set<const void*> awake_;
+  std::string m_fileName;
+  void* m_handle = nullptr;
+  bool m_initialised = false;
+  std::chrono::steady_clock::duration m_retryAfter;
+  std::optional<std::chrono::steady_clock::time_point> m_nextTry;  // after a failure
+  Functions* m_functions = nullptr;
+  std::set<const void*> m_awake;
 };
 
 }  // namespace pelmora::nvml

@@ -44,19 +44,19 @@ void bind(void* handle, F& function, const char* name, const char* fallback = nu
 }  // namespace
 
 Library::Library(std::string fileName, std::chrono::steady_clock::duration retryAfter)
-    : fileName_(std::move(fileName)), retryAfter_(retryAfter) {}
+    : m_fileName(std::move(fileName)), m_retryAfter(retryAfter) {}
 
 Library::~Library() {
   release();
-  delete functions_;
+  delete m_functions;
 }
 
 bool Library::setAwake(const void* user, bool awake) {
   if (awake)
-    awake_.insert(user);
+    m_awake.insert(user);
   else
-    awake_.erase(user);
-  if (awake_.empty()) {
+    m_awake.erase(user);
+  if (m_awake.empty()) {
     release();
     return false;
   }
@@ -66,67 +66,67 @@ bool Library::setAwake(const void* user, bool awake) {
 bool Library::acquire() {
   if (held()) return true;
   const auto now = std::chrono::steady_clock::now();
-  if (nextTry_ && now < *nextTry_) return false;
-  nextTry_.reset();
+  if (m_nextTry && now < *m_nextTry) return false;
+  m_nextTry.reset();
   auto failed = [&] {
-    nextTry_ = now + retryAfter_;
+    m_nextTry = now + m_retryAfter;
     return false;
   };
-  if (!handle_) {
-    handle_ = dlopen(fileName_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) return failed();  // not installed (yet)
-    if (!functions_) functions_ = new Functions;
-    bind(handle_, functions_->init, "nvmlInit_v2", "nvmlInit");
-    bind(handle_, functions_->shutdown, "nvmlShutdown");
-    bind(handle_, functions_->handleByPciBusId, "nvmlDeviceGetHandleByPciBusId_v2",
+  if (!m_handle) {
+    m_handle = dlopen(m_fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle) return failed();  // not installed (yet)
+    if (!m_functions) m_functions = new Functions;
+    bind(m_handle, m_functions->init, "nvmlInit_v2", "nvmlInit");
+    bind(m_handle, m_functions->shutdown, "nvmlShutdown");
+    bind(m_handle, m_functions->handleByPciBusId, "nvmlDeviceGetHandleByPciBusId_v2",
          "nvmlDeviceGetHandleByPciBusId");
-    bind(handle_, functions_->name, "nvmlDeviceGetName");
-    bind(handle_, functions_->temperature, "nvmlDeviceGetTemperature");
-    bind(handle_, functions_->utilization, "nvmlDeviceGetUtilizationRates");
-    bind(handle_, functions_->numFans, "nvmlDeviceGetNumFans");
-    bind(handle_, functions_->fanSpeedRpm, "nvmlDeviceGetFanSpeedRPM");
-    if (!functions_->init || !functions_->shutdown || !functions_->handleByPciBusId) {
-      dlclose(handle_);
-      handle_ = nullptr;
+    bind(m_handle, m_functions->name, "nvmlDeviceGetName");
+    bind(m_handle, m_functions->temperature, "nvmlDeviceGetTemperature");
+    bind(m_handle, m_functions->utilization, "nvmlDeviceGetUtilizationRates");
+    bind(m_handle, m_functions->numFans, "nvmlDeviceGetNumFans");
+    bind(m_handle, m_functions->fanSpeedRpm, "nvmlDeviceGetFanSpeedRPM");
+    if (!m_functions->init || !m_functions->shutdown || !m_functions->handleByPciBusId) {
+      dlclose(m_handle);
+      m_handle = nullptr;
       return failed();
     }
   }
-  initialised_ = functions_->init() == kSuccess;
-  return initialised_ || failed();
+  m_initialised = m_functions->init() == kSuccess;
+  return m_initialised || failed();
 }
 
 void Library::release() {
-  if (!handle_) return;
-  if (initialised_) functions_->shutdown();
-  initialised_ = false;
-  dlclose(handle_);
-  handle_ = nullptr;
+  if (!m_handle) return;
+  if (m_initialised) m_functions->shutdown();
+  m_initialised = false;
+  dlclose(m_handle);
+  m_handle = nullptr;
 }
 
 std::optional<Reading> Library::read(const std::string& slot) {
   if (!held()) return std::nullopt;
   Device device = nullptr;
-  if (functions_->handleByPciBusId(slot.c_str(), &device) != kSuccess || !device)
+  if (m_functions->handleByPciBusId(slot.c_str(), &device) != kSuccess || !device)
     return std::nullopt;
   Reading reading;
   char name[96] = {};
-  if (functions_->name && functions_->name(device, name, sizeof name - 1) == kSuccess)
+  if (m_functions->name && m_functions->name(device, name, sizeof name - 1) == kSuccess)
     reading.name = name;
   unsigned int value = 0;
-  if (functions_->temperature &&
-      functions_->temperature(device, kTemperatureGpu, &value) == kSuccess && value < 200)
+  if (m_functions->temperature &&
+      m_functions->temperature(device, kTemperatureGpu, &value) == kSuccess && value < 200)
     reading.temperature = static_cast<float>(value);
   Utilization utilization{};
-  if (functions_->utilization && functions_->utilization(device, &utilization) == kSuccess &&
+  if (m_functions->utilization && m_functions->utilization(device, &utilization) == kSuccess &&
       utilization.gpu <= 100)
     reading.load = static_cast<float>(utilization.gpu);
   unsigned int fans = 0;
-  if (functions_->numFans && functions_->fanSpeedRpm &&
-      functions_->numFans(device, &fans) == kSuccess) {
+  if (m_functions->numFans && m_functions->fanSpeedRpm &&
+      m_functions->numFans(device, &fans) == kSuccess) {
     unsigned int sum = 0, spinning = 0;
     for (unsigned int fan = 0; fan < fans && fan < kMaxFans; ++fan) {
       FanSpeedInfo info{kFanSpeedInfoVersion1, fan, 0};
-      if (functions_->fanSpeedRpm(device, &info) == kSuccess && info.speed > 0 &&
+      if (m_functions->fanSpeedRpm(device, &info) == kSuccess && info.speed > 0 &&
           info.speed < 30000) {
         sum += info.speed;
         ++spinning;

@@ -56,7 +56,7 @@ void setHelperPath(const QString& path) { helperPathOverride() = path; }
 
 void startProcess(QProcess& process) {
   if (process.state() != QProcess::NotRunning) return;
-  const QString counter = counterPath(systemVersionText());
+  const QString counter = counterPath(sensors::platform::systemVersionText());
   // Its standard error is not read; let the rare complaint reach our own instead of
   // collecting in a buffer nobody empties.
   process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -30,12 +30,14 @@ std::optional<int> parseLine(const QByteArray& line);
 // major version of 10 or more gets the utility counter.
 QString counterPath(const QString& versionText);
 
-// The version text that rule reads on this platform.
-QString systemVersionText();
-
 // Where the helper is started from: beside the running program unless set otherwise
 // (tests, a build tree); an empty path restores that default.
 QString helperPath();
 void setHelperPath(const QString& path);
 
 }  // namespace cpuusage
+
+namespace sensors::platform {
+// The version text the counter rule reads on this platform.
+QString systemVersionText();
+}  // namespace sensors::platform

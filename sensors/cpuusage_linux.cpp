@@ -6,4 +6,8 @@
 
 #include "cpuusage.h"
 
-QString cpuusage::systemVersionText() { return QSysInfo::kernelVersion().section('.', 0, 0); }
+namespace sensors::platform {
+
+QString systemVersionText() { return QSysInfo::kernelVersion().section('.', 0, 0); }
+
+}  // namespace sensors::platform

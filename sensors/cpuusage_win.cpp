@@ -2,4 +2,8 @@
 
 #include "cpuusage.h"
 
-QString cpuusage::systemVersionText() { return QSysInfo::productVersion(); }
+namespace sensors::platform {
+
+QString systemVersionText() { return QSysInfo::productVersion(); }
+
+}  // namespace sensors::platform

@@ -20,12 +20,13 @@ QString textOrPlaceholder(long long value) {
 }  // namespace
 
 float SlewLimiter::advance(float value) {
-  if (!set_) {
-    state_ = value;
-    set_ = true;
+  if (!m_set) {
+    m_state = value;
+    m_set = true;
   }
-  if (std::fabs(value - state_) > kStep) value = value > state_ ? state_ + kStep : state_ - kStep;
-  state_ = value;
+  if (std::fabs(value - m_state) > kStep)
+    value = value > m_state ? m_state + kStep : m_state - kStep;
+  m_state = value;
   return value;
 }
 

@@ -14,11 +14,11 @@ class SlewLimiter {
   static constexpr float kStep = 0.48f;
   // Returns the limited value of this pass and remembers it.
   float advance(float value);
-  bool isSet() const { return set_; }
+  bool isSet() const { return m_set; }
 
  private:
-  bool set_ = false;
-  float state_ = 0.f;
+  bool m_set = false;
+  float m_state = 0.f;
 };
 
 struct SlewStates {

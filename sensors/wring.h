@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include <QString>
+
 class WRingDriver {
  public:
   WRingDriver();
@@ -46,5 +48,25 @@ class WRingDriver {
 
  private:
   struct Device;
-  std::unique_ptr<Device> device_;
+  std::unique_ptr<Device> m_device;
 };
+
+// The register driver of this platform. Handles are per logical processor; a handle
+// that could not be opened is negative and reads nothing.
+namespace sensors::platform {
+
+using RegisterHandle = int;
+
+// Makes the driver's devices available, loading the driver when they are missing
+// (`loadedHere` set then); false with the device and the reason in `error` when they
+// are not there.
+bool prepareRegisterDriver(bool* loadedHere, QString* error);
+// Unloads the driver that prepareRegisterDriver loaded.
+void releaseRegisterDriver();
+// One handle per logical processor, in processor order; `error` names the first that
+// failed, or is left alone when all opened.
+std::vector<RegisterHandle> openProcessors(QString* error);
+void closeProcessor(RegisterHandle handle);
+std::optional<std::uint64_t> readRegister(RegisterHandle handle, std::uint32_t reg);
+
+}  // namespace sensors::platform

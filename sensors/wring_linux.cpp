@@ -14,13 +14,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "rslogger.h"
 #include "wring.h"
 
 namespace {
 
-const char kInitializeFunction[] = "HardwareInfoReader::InitializeWRing";
-const char kOpenFunction[] = "HardwareInfoReader::OpenWRingDriver";
 const QString kModule = QStringLiteral("msr");
 // modprobe runs on the GUI thread at start and at exit; it takes milliseconds, but a
 // wedged one must not hang the program.
@@ -95,111 +92,69 @@ bool runModprobe(const QStringList& arguments, QString* failure) {
   return true;
 }
 
-// One register of one processor; nothing when it cannot be read (an AMD processor
-// has no such register and answers EIO).
-std::optional<std::uint64_t> readRegister(int fd, std::uint32_t reg) {
-  std::uint64_t value = 0;
-  if (fd >= 0 && ::pread(fd, &value, sizeof value, reg) == static_cast<ssize_t>(sizeof value))
-    return value;
-  return std::nullopt;
-}
-
 }  // namespace
 
-struct WRingDriver::Device {
-  QString devRoot;
-  // One descriptor per logical processor; -1 where that processor could not be opened.
-  std::vector<int> processors;
-  std::vector<unsigned int> tjMax;  // per processor, read once: it is fixed per part
-  bool moduleLoadedByUs = false;
+namespace sensors::platform {
 
-  void close() {
-    for (int fd : processors)
-      if (fd >= 0) ::close(fd);
-    processors.clear();
-    tjMax.clear();
-  }
-};
-
-WRingDriver::WRingDriver() : device_(std::make_unique<Device>()) {}
-
-WRingDriver::~WRingDriver() { device_->close(); }
-
-bool WRingDriver::InitializeWRing() {
-  RemoveWRingService();
+bool prepareRegisterDriver(bool* loadedHere, QString* error) {
   const QString devRoot = rootFromEnvironment("HOST_DEV", "/dev");
-  const QString sysRoot = rootFromEnvironment("HOST_SYS", "/sys");
-  device_->devRoot = devRoot;
-
-  if (!devicePresent(devRoot)) {
-    QString reason;
-    if (moduleLoaded(sysRoot)) {
-      // Loading it again would change nothing; its device nodes are simply not here.
-      reason = QStringLiteral("the msr module is loaded, but its devices are missing");
-    } else if (runModprobe({kModule}, &reason)) {
-      device_->moduleLoadedByUs = true;
-    }
-    if (!devicePresent(devRoot)) {
-      if (reason.isEmpty()) reason = QStringLiteral("no devices after loading the msr module");
-      RSLogger::instance()->writeLog(
-          RSLogger::LevelError,
-          QStringLiteral("MSR driver is not available! (%1: %2)").arg(msrPath(devRoot, 0), reason),
-          kInitializeFunction);
-      return false;
-    }
+  if (devicePresent(devRoot)) return true;
+  QString reason;
+  if (moduleLoaded(rootFromEnvironment("HOST_SYS", "/sys"))) {
+    // Loading it again would change nothing; its device nodes are simply not here.
+    reason = QStringLiteral("the msr module is loaded, but its devices are missing");
+  } else if (runModprobe({kModule}, &reason)) {
+    *loadedHere = true;
   }
-  return OpenWRingDriver();
+  if (devicePresent(devRoot)) return true;
+  if (reason.isEmpty()) reason = QStringLiteral("no devices after loading the msr module");
+  *error = msrPath(devRoot, 0) + QStringLiteral(": ") + reason;
+  return false;
 }
 
-bool WRingDriver::OpenWRingDriver() {
-  device_->close();
-  if (device_->devRoot.isEmpty()) device_->devRoot = rootFromEnvironment("HOST_DEV", "/dev");
+void releaseRegisterDriver() {
+  QString ignored;
+  runModprobe({QStringLiteral("-r"), kModule}, &ignored);
+}
 
+std::vector<RegisterHandle> openProcessors(QString* error) {
+  const QString devRoot = rootFromEnvironment("HOST_DEV", "/dev");
+  std::vector<RegisterHandle> handles;
   int firstError = 0;
   QString firstFailedPath;
-  bool anyOpen = false;
-  std::vector<int> numbers = processorNumbers(device_->devRoot);
+  const std::vector<int> numbers = processorNumbers(devRoot);
   if (numbers.empty()) {
     firstError = ENOENT;
-    firstFailedPath = msrPath(device_->devRoot, 0);
+    firstFailedPath = msrPath(devRoot, 0);
   }
   for (int n : numbers) {
-    const QString path = msrPath(device_->devRoot, n);
+    const QString path = msrPath(devRoot, n);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && firstFailedPath.isEmpty()) {
       firstError = errno;
       firstFailedPath = path;
     }
-    anyOpen = anyOpen || fd >= 0;
-    device_->processors.push_back(fd);
-    device_->tjMax.push_back(
-        tjMaxFromTemperatureTarget(readRegister(fd, kTemperatureTargetRegister)));
+    handles.push_back(fd);
   }
-
   if (!firstFailedPath.isEmpty())
-    RSLogger::instance()->writeLog(
-        RSLogger::LevelError,
-        QStringLiteral("Open MSR driver fail, last error code: %1 (%2: %3)")
-            .arg(firstError)
-            .arg(firstFailedPath, QString::fromLocal8Bit(std::strerror(firstError))),
-        kOpenFunction);
-  // Processors that failed to open keep their place: their reads fail and count.
-  if (!anyOpen) device_->close();
-  return anyOpen;
+    *error = QStringLiteral("last error code: %1 (%2: %3)")
+                 .arg(firstError)
+                 .arg(firstFailedPath, QString::fromLocal8Bit(std::strerror(firstError)));
+  return handles;
 }
 
-void WRingDriver::RemoveWRingService() {
-  // The module cannot go while we hold its devices.
-  device_->close();
-  if (!device_->moduleLoadedByUs) return;
-  device_->moduleLoadedByUs = false;
-  QString ignored;
-  runModprobe({QStringLiteral("-r"), kModule}, &ignored);
+void closeProcessor(RegisterHandle handle) {
+  if (handle >= 0) ::close(handle);
 }
 
-unsigned int WRingDriver::readProcessorTemperature() const {
-  std::vector<std::optional<std::uint64_t>> reads;
-  reads.reserve(device_->processors.size());
-  for (int fd : device_->processors) reads.push_back(readRegister(fd, kThermStatusRegister));
-  return averageTemperature(reads, device_->tjMax);
+// Nothing when the register cannot be read (an AMD processor has no such register
+// and answers EIO).
+std::optional<std::uint64_t> readRegister(RegisterHandle handle, std::uint32_t reg) {
+  std::uint64_t value = 0;
+  if (handle >= 0 &&
+      ::pread(handle, &value, sizeof value, reg) == static_cast<ssize_t>(sizeof value))
+    return value;
+  return std::nullopt;
 }
+
+}  // namespace sensors::platform

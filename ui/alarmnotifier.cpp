@@ -29,55 +29,56 @@ QList<AlarmTracker::Notice> AlarmTracker::update(const COMMON::HardwareInfo& sam
     const std::optional<int> value = valuenames::reading(reading.text);
     const bool alarm =
         value && (reading.below ? *value <= reading.threshold : *value >= reading.threshold);
-    const bool rising = alarm && !inAlarm_[reading.item];
-    inAlarm_[reading.item] = alarm;
+    const bool rising = alarm && !m_inAlarm[reading.item];
+    m_inAlarm[reading.item] = alarm;
     if (!rising) continue;
-    if (noticed_[reading.item] && nowMs - lastNotice_[reading.item] < kQuietMs) continue;
-    noticed_[reading.item] = true;
-    lastNotice_[reading.item] = nowMs;
+    if (m_noticed[reading.item] && nowMs - m_lastNotice[reading.item] < kQuietMs) continue;
+    m_noticed[reading.item] = true;
+    m_lastNotice[reading.item] = nowMs;
     notices.append({reading.item, *value, reading.threshold});
   }
   return notices;
 }
 
 AlarmNotifier::AlarmNotifier(QSystemTrayIcon* tray, QObject* parent)
-    : QObject(parent), tray_(tray) {
-  thresholds_.temperature = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
-  thresholds_.usage = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
-  thresholds_.fanRpm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
-  enabled_ = COMMON::readIntSetting(COMMON::kKeyAlarmNotifications) != 0;
-  temperatureUnit_ = COMMON::readIntSetting(COMMON::kKeyTemperatureUnit);
+    : QObject(parent), m_tray(tray) {
+  m_thresholds.temperature = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
+  m_thresholds.usage = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+  m_thresholds.fanRpm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
+  m_enabled = COMMON::readIntSetting(COMMON::kKeyAlarmNotifications) != 0;
+  m_temperatureUnit = COMMON::readIntSetting(COMMON::kKeyTemperatureUnit);
   auto started = std::make_shared<QElapsedTimer>();
   started->start();
-  clock_ = [started]() { return started->elapsed(); };
+  m_clock = [started]() { return started->elapsed(); };
 }
 
 void AlarmNotifier::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
   const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt());
   if (strSettingName == COMMON::kKeyTemperatureAlarm)
-    thresholds_.temperature = value;
+    m_thresholds.temperature = value;
   else if (strSettingName == COMMON::kKeyUsageRateAlarm)
-    thresholds_.usage = value;
+    m_thresholds.usage = value;
   else if (strSettingName == COMMON::kKeyFanRpmAlarm)
-    thresholds_.fanRpm = value;
+    m_thresholds.fanRpm = value;
   else if (strSettingName == COMMON::kKeyAlarmNotifications)
-    enabled_ = value != 0;
+    m_enabled = value != 0;
   else if (strSettingName == COMMON::kKeyTemperatureUnit)
-    temperatureUnit_ = value;
+    m_temperatureUnit = value;
 }
 
 void AlarmNotifier::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
   // Tracked while turned off too, so that turning it on does not report an alarm that
   // began long ago as new.
-  const QList<AlarmTracker::Notice> notices = tracker_.update(hardwareInfo, thresholds_, clock_());
-  if (!enabled_) return;
+  const QList<AlarmTracker::Notice> notices =
+      m_tracker.update(hardwareInfo, m_thresholds, m_clock());
+  if (!m_enabled) return;
   for (const AlarmTracker::Notice& notice : notices) announce(notice);
 }
 
 void AlarmNotifier::announce(const AlarmTracker::Notice& notice) {
   QString name, value, threshold;
   auto temperature = [this](int celsius) {
-    return valuenames::temperatureText(celsius, temperatureUnit_);
+    return valuenames::temperatureText(celsius, m_temperatureUnit);
   };
   switch (notice.item) {
     case AlarmTracker::CpuTemperature:
@@ -104,8 +105,8 @@ void AlarmNotifier::announce(const AlarmTracker::Notice& notice) {
   }
   const QString title = tr("报警：%1").arg(name);
   const QString body = tr("%1为%2，报警阈值%3。").arg(name, value, threshold);
-  QPointer<QSystemTrayIcon> tray(tray_);
-  platform::sendDesktopNotification(title, body, [tray, title, body]() {
+  QPointer<QSystemTrayIcon> tray(m_tray);
+  ui::platform::sendDesktopNotification(title, body, [tray, title, body]() {
     if (tray && tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable())
       tray->showMessage(title, body, QSystemTrayIcon::Warning);
   });

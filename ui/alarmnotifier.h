@@ -35,9 +35,9 @@ class AlarmTracker {
                        qint64 nowMs);
 
  private:
-  bool inAlarm_[ItemCount] = {};
-  qint64 lastNotice_[ItemCount] = {};
-  bool noticed_[ItemCount] = {};
+  bool m_inAlarm[ItemCount] = {};
+  qint64 m_lastNotice[ItemCount] = {};
+  bool m_noticed[ItemCount] = {};
 };
 
 class AlarmNotifier : public QObject {
@@ -47,7 +47,7 @@ class AlarmNotifier : public QObject {
   // `tray` shows the message where no notification service answers; may be null.
   explicit AlarmNotifier(QSystemTrayIcon* tray, QObject* parent = nullptr);
   // Milliseconds of a monotonic clock; tests move it.
-  void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
+  void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
  public slots:
   void onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo);
@@ -56,17 +56,17 @@ class AlarmNotifier : public QObject {
  private:
   void announce(const AlarmTracker::Notice& notice);
 
-  QSystemTrayIcon* tray_;
-  AlarmTracker tracker_;
-  AlarmThresholds thresholds_;
-  bool enabled_ = true;
-  int temperatureUnit_ = 0;
-  std::function<qint64()> clock_;
+  QSystemTrayIcon* m_tray;
+  AlarmTracker m_tracker;
+  AlarmThresholds m_thresholds;
+  bool m_enabled = true;
+  int m_temperatureUnit = 0;
+  std::function<qint64()> m_clock;
 };
 
-namespace platform {
+namespace ui::platform {
 // Hands one notification to the desktop's notification service without waiting for
 // it; `fallback` runs when there is none or it refuses.
 void sendDesktopNotification(const QString& title, const QString& body,
                              std::function<void()> fallback);
-}  // namespace platform
+}  // namespace ui::platform

@@ -9,7 +9,7 @@
 #include "alarmnotifier.h"
 #include "constants.h"
 
-namespace platform {
+namespace ui::platform {
 
 void sendDesktopNotification(const QString& title, const QString& body,
                              std::function<void()> fallback) {
@@ -34,4 +34,4 @@ void sendDesktopNotification(const QString& title, const QString& body,
                    });
 }
 
-}  // namespace platform
+}  // namespace ui::platform

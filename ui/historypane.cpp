@@ -58,25 +58,25 @@ int bandOf(HistoryPane::Series series) {
 
 }  // namespace
 
-HistoryRing::HistoryRing(int capacity) : values_(qMax(1, capacity)) {}
+HistoryRing::HistoryRing(int capacity) : m_values(qMax(1, capacity)) {}
 
 void HistoryRing::push(std::optional<int> value) {
-  values_[next_] = value;
-  next_ = (next_ + 1) % values_.size();
-  count_ = qMin(count_ + 1, int(values_.size()));
+  m_values[m_next] = value;
+  m_next = (m_next + 1) % m_values.size();
+  m_count = qMin(m_count + 1, int(m_values.size()));
 }
 
 std::optional<int> HistoryRing::at(int index) const {
-  if (index < 0 || index >= count_) return std::nullopt;
-  const int oldest = (next_ - count_ + values_.size()) % values_.size();
-  return values_[(oldest + index) % values_.size()];
+  if (index < 0 || index >= m_count) return std::nullopt;
+  const int oldest = (m_next - m_count + m_values.size()) % m_values.size();
+  return m_values[(oldest + index) % m_values.size()];
 }
 
 QVector<QPair<int, int>> HistoryRing::runs() const {
   QVector<QPair<int, int>> runs;
   int start = -1;
-  for (int i = 0; i <= count_; ++i) {
-    const bool present = i < count_ && at(i).has_value();
+  for (int i = 0; i <= m_count; ++i) {
+    const bool present = i < m_count && at(i).has_value();
     if (present && start < 0) start = i;
     if (!present && start >= 0) {
       runs.append({start, i - 1});
@@ -88,44 +88,44 @@ QVector<QPair<int, int>> HistoryRing::runs() const {
 
 HistoryPane::HistoryPane(QWidget* parent)
     : QWidget(parent),
-      rings_{HistoryRing(kCapacity), HistoryRing(kCapacity), HistoryRing(kCapacity),
-             HistoryRing(kCapacity), HistoryRing(kCapacity)} {
+      m_rings{HistoryRing(kCapacity), HistoryRing(kCapacity), HistoryRing(kCapacity),
+              HistoryRing(kCapacity), HistoryRing(kCapacity)} {
   setObjectName(QStringLiteral("historyPane"));
   setMinimumHeight(180);
   bool ok = false;
   const int stored = COMMON::readSetting(kKeyHistoryLines, kAllLines).toString().toInt(&ok);
-  shown_ = ok ? (stored & kAllLines) : kAllLines;
-  temperatureUnit_ = COMMON::readIntSetting(COMMON::kKeyTemperatureUnit);
-  temperatureAlarm_ = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
-  usageAlarm_ = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
-  fanAlarm_ = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
+  m_shown = ok ? (stored & kAllLines) : kAllLines;
+  m_temperatureUnit = COMMON::readIntSetting(COMMON::kKeyTemperatureUnit);
+  m_temperatureAlarm = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
+  m_usageAlarm = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+  m_fanAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
 }
 
 void HistoryPane::setShown(Series series, bool shown) {
-  shown_ = shown ? (shown_ | (1 << series)) : (shown_ & ~(1 << series));
-  COMMON::writeSetting(kKeyHistoryLines, shown_);
+  m_shown = shown ? (m_shown | (1 << series)) : (m_shown & ~(1 << series));
+  COMMON::writeSetting(kKeyHistoryLines, m_shown);
   redraw();
 }
 
 void HistoryPane::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
-  rings_[CpuTemperature].push(valuenames::reading(hardwareInfo.strCPUTemperature));
-  rings_[GpuTemperature].push(valuenames::reading(hardwareInfo.strGPUTemperature));
-  rings_[CpuUsage].push(valuenames::reading(hardwareInfo.strCPUUsageRate));
-  rings_[GpuUsage].push(valuenames::reading(hardwareInfo.strGPUUsageRate));
-  rings_[FanRpm].push(valuenames::reading(hardwareInfo.strFanRpm));
+  m_rings[CpuTemperature].push(valuenames::reading(hardwareInfo.strCPUTemperature));
+  m_rings[GpuTemperature].push(valuenames::reading(hardwareInfo.strGPUTemperature));
+  m_rings[CpuUsage].push(valuenames::reading(hardwareInfo.strCPUUsageRate));
+  m_rings[GpuUsage].push(valuenames::reading(hardwareInfo.strGPUUsageRate));
+  m_rings[FanRpm].push(valuenames::reading(hardwareInfo.strFanRpm));
   redraw();
 }
 
 void HistoryPane::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
   const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt());
   if (strSettingName == COMMON::kKeyTemperatureUnit)
-    temperatureUnit_ = value;
+    m_temperatureUnit = value;
   else if (strSettingName == COMMON::kKeyTemperatureAlarm)
-    temperatureAlarm_ = value;
+    m_temperatureAlarm = value;
   else if (strSettingName == COMMON::kKeyUsageRateAlarm)
-    usageAlarm_ = value;
+    m_usageAlarm = value;
   else if (strSettingName == COMMON::kKeyFanRpmAlarm)
-    fanAlarm_ = value;
+    m_fanAlarm = value;
   else
     return;
   redraw();
@@ -138,13 +138,13 @@ void HistoryPane::redraw() {
 }
 
 int HistoryPane::shownValue(Series series, int value) const {
-  return bandOf(series) == 0 ? valuenames::inUnit(value, temperatureUnit_) : value;
+  return bandOf(series) == 0 ? valuenames::inUnit(value, m_temperatureUnit) : value;
 }
 
 QString HistoryPane::valueText(Series series, int value) const {
   switch (bandOf(series)) {
     case 0:
-      return valuenames::temperatureText(value, temperatureUnit_);
+      return valuenames::temperatureText(value, m_temperatureUnit);
     case 1:
       return QString::number(value) + QStringLiteral("%");
     default:
@@ -157,7 +157,7 @@ QString HistoryPane::legendText(Series series) const {
                                               valuenames::GpuTemperature, valuenames::CpuUsage,
                                               valuenames::GpuUsage, valuenames::FanRpm};
   const QString name = valuenames::name(kValues[series]);
-  const HistoryRing& ring = rings_[series];
+  const HistoryRing& ring = m_rings[series];
   std::optional<int> low, high;
   for (int i = 0; i < ring.size(); ++i) {
     if (const std::optional<int> value = ring.at(i)) {
@@ -206,7 +206,7 @@ void HistoryPane::mousePressEvent(QMouseEvent* event) {
 }
 
 void HistoryPane::paintEvent(QPaintEvent*) {
-  ++paints_;
+  ++m_paints;
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QColor text = palette().color(QPalette::WindowText);
@@ -224,13 +224,13 @@ void HistoryPane::paintEvent(QPaintEvent*) {
   for (int band = 0; band < 3; ++band) {
     const int top = plotTop + int(plotHeight * kBandTop[band]) + 2;
     const int bottom = plotTop + int(plotHeight * kBandTop[band + 1]) - 4;
-    const int threshold = band == 0   ? shownValue(CpuTemperature, temperatureAlarm_)
-                          : band == 1 ? usageAlarm_
-                                      : fanAlarm_;
+    const int threshold = band == 0   ? shownValue(CpuTemperature, m_temperatureAlarm)
+                          : band == 1 ? m_usageAlarm
+                                      : m_fanAlarm;
     QVector<int> values;
     for (int series = 0; series < SeriesCount; ++series) {
       if (bandOf(Series(series)) != band || !isShown(Series(series))) continue;
-      const HistoryRing& ring = rings_[series];
+      const HistoryRing& ring = m_rings[series];
       for (int i = 0; i < ring.size(); ++i)
         if (const std::optional<int> value = ring.at(i))
           values.append(shownValue(Series(series), *value));
@@ -263,7 +263,7 @@ void HistoryPane::paintEvent(QPaintEvent*) {
       painter.drawText(legend.adjusted(24, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                        legendText(Series(series)));
       if (!isShown(Series(series))) continue;
-      const HistoryRing& ring = rings_[series];
+      const HistoryRing& ring = m_rings[series];
       const int offset = kCapacity - ring.size();  // the newest reading at the right edge
       painter.setPen(pen);
       for (const QPair<int, int>& run : ring.runs()) {

@@ -19,17 +19,17 @@ class HistoryRing {
  public:
   explicit HistoryRing(int capacity);
   void push(std::optional<int> value);
-  int size() const { return count_; }
-  int capacity() const { return int(values_.size()); }
+  int size() const { return m_count; }
+  int capacity() const { return int(m_values.size()); }
   // 0 is the oldest kept reading.
   std::optional<int> at(int index) const;
   // Runs of consecutive readings, as [first, last] indexes: a gap ends a run.
   QVector<QPair<int, int>> runs() const;
 
  private:
-  QVector<std::optional<int>> values_;
-  int next_ = 0;
-  int count_ = 0;
+  QVector<std::optional<int>> m_values;
+  int m_next = 0;
+  int m_count = 0;
 };
 
 class HistoryPane : public QWidget {
@@ -42,14 +42,14 @@ class HistoryPane : public QWidget {
 
   explicit HistoryPane(QWidget* parent = nullptr);
 
-  const HistoryRing& ring(Series series) const { return rings_[series]; }
-  bool isShown(Series series) const { return shown_ & (1 << series); }
+  const HistoryRing& ring(Series series) const { return m_rings[series]; }
+  bool isShown(Series series) const { return m_shown & (1 << series); }
   void setShown(Series series, bool shown);
   // The legend text of a series: name and current reading, then the lowest and highest
   // of the span on a second line.
   QString legendText(Series series) const;
   // How many times the pane painted itself; tests check that a hidden one does not.
-  int paintCount() const { return paints_; }
+  int paintCount() const { return m_paints; }
 
   // A value that reaches far past the rest (a sensor that jumps to 1000 °C once) does
   // not set the scale: the band spans what most readings cover, and the few beyond it
@@ -70,11 +70,11 @@ class HistoryPane : public QWidget {
   QRect legendRect(Series series) const;
   void redraw();
 
-  std::array<HistoryRing, SeriesCount> rings_;
-  int shown_ = 0;
-  int temperatureUnit_ = 0;
-  int temperatureAlarm_ = 90;
-  int usageAlarm_ = 95;
-  int fanAlarm_ = 300;
-  int paints_ = 0;
+  std::array<HistoryRing, SeriesCount> m_rings;
+  int m_shown = 0;
+  int m_temperatureUnit = 0;
+  int m_temperatureAlarm = 90;
+  int m_usageAlarm = 95;
+  int m_fanAlarm = 300;
+  int m_paints = 0;
 };

@@ -207,7 +207,7 @@ void MainWindow::updateToolTip() {
   m_pTrayIcon->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
-int MainWindow::celsiusToFahrenheit(int celsius) { return HIDReport::toFahrenheit(celsius); }
+int MainWindow::celsiusToFahrenheit(int celsius) { return hidreport::toFahrenheit(celsius); }
 
 QString MainWindow::trayEntryFor(const HIDDeviceInfo& device) {
   if (device.vid != COMMON::kDeviceVendorId || device.pid != COMMON::kDeviceProductId) {
@@ -301,11 +301,11 @@ void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSetting
     m_nTemperatureUnit = value;
     updateToolTip();
   } else if (strSettingName == COMMON::kKeyDisplayCpuTemperature) {
-    toggle(HIDReport::CPU_TEMPERATURE);
+    toggle(hidreport::CPU_TEMPERATURE);
   } else if (strSettingName == COMMON::kKeyDisplayGpuTemperature) {
-    toggle(HIDReport::GPU_TEMPERATURE);
+    toggle(hidreport::GPU_TEMPERATURE);
   } else if (strSettingName == COMMON::kKeyDisplayFanRpm) {
-    toggle(HIDReport::FAN_RPM);
+    toggle(hidreport::FAN_RPM);
   }
 }
 

@@ -32,7 +32,7 @@ inline std::optional<int> reading(const QString& text) {
 
 // A temperature sampled in Celsius, in the chosen unit (0 Celsius, else Fahrenheit).
 inline int inUnit(int celsius, int unit) {
-  return unit != 0 ? HIDReport::toFahrenheit(celsius) : celsius;
+  return unit != 0 ? hidreport::toFahrenheit(celsius) : celsius;
 }
 inline QString temperatureText(int celsius, int unit) {
   return QString::number(inUnit(celsius, unit)) +

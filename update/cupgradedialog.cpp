@@ -124,7 +124,7 @@ void CUpgradeDialog::scheduleReminder() {
 
 QString CUpgradeDialog::installerFileName(const QString& strVersion) {
   return QStringLiteral("%1Setup_%2").arg(COMMON::kApplicationName, strVersion) +
-         UpgradePlatform::installerSuffix();
+         update::platform::installerSuffix();
 }
 
 QString CUpgradeDialog::remoteInstallerPath(const QString& strVersion) {
@@ -133,7 +133,7 @@ QString CUpgradeDialog::remoteInstallerPath(const QString& strVersion) {
 }
 
 QString CUpgradeDialog::localInstallerPath(const QString& strVersion) {
-  return UpgradePlatform::downloadFolder() + QLatin1Char('/') + installerFileName(strVersion);
+  return update::platform::downloadFolder() + QLatin1Char('/') + installerFileName(strVersion);
 }
 
 void CUpgradeDialog::progressRange(qint64 bytesReceived, qint64 bytesTotal, int* pnValue,
@@ -213,7 +213,7 @@ void CUpgradeDialog::onCheckTime() {
         // The next start's check finds whatever is newer.
         log(RSLogger::LevelInfo,
             QStringLiteral("Reminder for %1 dropped: not newer than the running version.")
-                .arg(QFtpParse::harmless(version, 120)),
+                .arg(qftpparse::harmless(version, 120)),
             "CUpgradeDialog::onCheckTime");
         writeNoReminder();
         stopReminderTimer();
@@ -248,16 +248,16 @@ void CUpgradeDialog::showNewVersionPrompt(QString strVersion) {
   if (!FtpManager::isSafeReleaseName(strVersion)) {
     log(RSLogger::LevelWarning,
         QStringLiteral("Release name not usable, nothing offered. (%1)")
-            .arg(QFtpParse::harmless(strVersion, 120)),
+            .arg(qftpparse::harmless(strVersion, 120)),
         "CUpgradeDialog::showNewVersionPrompt");
     return;
   }
 
   QString folderError;
-  if (!UpgradePlatform::makePrivateFolder(UpgradePlatform::downloadFolder(), &folderError)) {
+  if (!update::platform::makePrivateFolder(update::platform::downloadFolder(), &folderError)) {
     log(RSLogger::LevelError,
         QStringLiteral("No private folder for the download, nothing offered. (%1: %2)")
-            .arg(UpgradePlatform::downloadFolder(), folderError),
+            .arg(update::platform::downloadFolder(), folderError),
         "CUpgradeDialog::showNewVersionPrompt");
     return;
   }
@@ -325,7 +325,7 @@ void CUpgradeDialog::downloadFinished(bool bInterrupted, QString strFilePath) {
 void CUpgradeDialog::offerInstaller(const QString& strFilePath) {
   const QString nativePath = QDir::toNativeSeparators(strFilePath);
   QString reason;
-  if (UpgradePlatform::startInstaller(nativePath, &reason)) {
+  if (update::platform::startInstaller(nativePath, &reason)) {
     writeNoReminder();
     close();
     QCoreApplication::quit();

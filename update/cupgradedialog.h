@@ -93,7 +93,7 @@ class CUpgradeDialog : public QDialog, public UpgradeDialogInterface {
 };
 
 // What differs between platforms in running a downloaded installer.
-namespace UpgradePlatform {
+namespace update::platform {
 // The installer's file name suffix on this platform, dot included.
 QString installerSuffix();
 // Makes the file runnable where that is needed and starts it as a detached process
@@ -105,4 +105,4 @@ QString downloadFolder();
 // Creates `strFolder` (and what is missing above it) for this user alone, or checks that
 // the existing one is a real folder of this user that nobody else may enter.
 bool makePrivateFolder(const QString& strFolder, QString* pstrReason);
-}  // namespace UpgradePlatform
+}  // namespace update::platform

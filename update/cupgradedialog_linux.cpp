@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace UpgradePlatform {
+namespace update::platform {
 
 namespace {
 
@@ -94,4 +94,4 @@ bool startInstaller(const QString& strFilePath, QString* pstrReason) {
   return true;
 }
 
-}  // namespace UpgradePlatform
+}  // namespace update::platform

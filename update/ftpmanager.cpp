@@ -164,7 +164,7 @@ void FtpManager::onListInfo(const QUrlInfo& urlInfo) {
     if (++m_nIgnoredNames <= kLoggedNames)
       log(RSLogger::LevelWarning,
           QStringLiteral("Release directory with an unusable name ignored. (%1)%2")
-              .arg(QFtpParse::harmless(urlInfo.name(), 120),
+              .arg(qftpparse::harmless(urlInfo.name(), 120),
                    m_nIgnoredNames == kLoggedNames
                        ? QStringLiteral(" Further such names are not logged.")
                        : QString()),
@@ -182,7 +182,7 @@ void FtpManager::onCmdFinished(int commandId, bool bError) {
     log(RSLogger::LevelError,
         QStringLiteral("FTP command Failed. (%1)")
             .arg(statusText(m_ftp.state(), m_ftp.currentCommand(),
-                            QFtpParse::harmless(m_ftp.errorString(), 400))),
+                            qftpparse::harmless(m_ftp.errorString(), 400))),
         "FtpManager::onCmdFinished");
     return;
   }
@@ -281,7 +281,7 @@ void FtpManager::onTransferCommandFinished(int commandId, bool bError) {
   if (!m_pDownload || sender() != m_pDownload) return;
   if (bError) {
     if (m_strFailure.isEmpty() && !m_bInterrupted) {
-      m_strFailure = QFtpParse::harmless(m_pDownload->errorString(), 400);
+      m_strFailure = qftpparse::harmless(m_pDownload->errorString(), 400);
       emit error(QNetworkReply::ProtocolFailure);
     }
     dlFinished();

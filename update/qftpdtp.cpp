@@ -11,120 +11,120 @@ constexpr qint64 kMaxListingBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
-QFtpDTP::QFtpDTP(QFtpPI* p, QObject* parent) : QObject(parent), pi(p) {
-  listener.setObjectName(QStringLiteral("QFtpDTP active state server"));
-  connect(&listener, &QTcpServer::newConnection, this, &QFtpDTP::setupSocket);
+QFtpDTP::QFtpDTP(QFtpPI* p, QObject* parent) : QObject(parent), m_pi(p) {
+  m_listener.setObjectName(QStringLiteral("QFtpDTP active state server"));
+  connect(&m_listener, &QTcpServer::newConnection, this, &QFtpDTP::setupSocket);
 }
 
 QFtpDTP::~QFtpDTP() {
-  if (socket) {
-    socket->blockSignals(true);
-    delete socket;
+  if (m_socket) {
+    m_socket->blockSignals(true);
+    delete m_socket;
   }
 }
 
 void QFtpDTP::connectSocketSignals() {
-  connect(socket, &QTcpSocket::connected, this, &QFtpDTP::socketConnected);
-  connect(socket, &QTcpSocket::readyRead, this, &QFtpDTP::socketReadyRead);
-  connect(socket, &QAbstractSocket::errorOccurred, this, &QFtpDTP::socketError);
-  connect(socket, &QTcpSocket::disconnected, this, &QFtpDTP::socketConnectionClosed);
-  connect(socket, &QTcpSocket::bytesWritten, this, &QFtpDTP::socketBytesWritten);
+  connect(m_socket, &QTcpSocket::connected, this, &QFtpDTP::socketConnected);
+  connect(m_socket, &QTcpSocket::readyRead, this, &QFtpDTP::socketReadyRead);
+  connect(m_socket, &QAbstractSocket::errorOccurred, this, &QFtpDTP::socketError);
+  connect(m_socket, &QTcpSocket::disconnected, this, &QFtpDTP::socketConnectionClosed);
+  connect(m_socket, &QTcpSocket::bytesWritten, this, &QFtpDTP::socketBytesWritten);
 }
 
 void QFtpDTP::dropSocket() {
-  if (!socket) return;
+  if (!m_socket) return;
   // The old socket may be the one whose signal brought us here: let it go later,
   // silently.
-  socket->disconnect(this);
-  socket->blockSignals(true);
-  socket->abort();
-  socket->deleteLater();
-  socket = nullptr;
-  connectionOpen = false;
-  dataConnected = false;
+  m_socket->disconnect(this);
+  m_socket->blockSignals(true);
+  m_socket->abort();
+  m_socket->deleteLater();
+  m_socket = nullptr;
+  m_connectionOpen = false;
+  m_dataConnected = false;
 }
 
 void QFtpDTP::connectToHost(const QString& host, quint16 port) {
-  bb.clear();
+  m_bb.clear();
   dropSocket();
-  socket = new QTcpSocket(this);
-  socket->setObjectName(QStringLiteral("QFtpDTP Passive state socket"));
+  m_socket = new QTcpSocket(this);
+  m_socket->setObjectName(QStringLiteral("QFtpDTP Passive state socket"));
   connectSocketSignals();
-  connectionOpen = true;
-  QFtpPI::connectSocket(socket, host, port);
+  m_connectionOpen = true;
+  QFtpPI::connectSocket(m_socket, host, port);
 }
 
 int QFtpDTP::setupListener(const QHostAddress& address) {
-  if (!listener.isListening() && !listener.listen(address, 0)) return -1;
-  return listener.serverPort();
+  if (!m_listener.isListening() && !m_listener.listen(address, 0)) return -1;
+  return m_listener.serverPort();
 }
 
 void QFtpDTP::setupSocket() {
-  QTcpSocket* incoming = listener.nextPendingConnection();
+  QTcpSocket* incoming = m_listener.nextPendingConnection();
   if (!incoming) return;
   dropSocket();
-  socket = incoming;
-  socket->setParent(this);
-  socket->setObjectName(QStringLiteral("QFtpDTP Active state socket"));
+  m_socket = incoming;
+  m_socket->setParent(this);
+  m_socket->setObjectName(QStringLiteral("QFtpDTP Active state socket"));
   connectSocketSignals();
-  connectionOpen = true;
-  dataConnected = true;
-  bytesDone = 0;
-  listingBytes = 0;
-  listener.close();
-  emit pi->activity();
+  m_connectionOpen = true;
+  m_dataConnected = true;
+  m_bytesDone = 0;
+  m_listingBytes = 0;
+  m_listener.close();
+  emit m_pi->activity();
   // The server may have sent everything, and even closed, before we took the
   // connection: no signal will tell of that.
-  QTcpSocket* const s = socket;
+  QTcpSocket* const s = m_socket;
   if (s->bytesAvailable() > 0) socketReadyRead();
-  if (socket == s && s->state() != QAbstractSocket::ConnectedState) socketConnectionClosed();
+  if (m_socket == s && s->state() != QAbstractSocket::ConnectedState) socketConnectionClosed();
 }
 
 void QFtpDTP::abortConnection() {
-  bytesDone = 0;
-  listingBytes = 0;
-  bytesTotal = 0;
-  listener.close();
+  m_bytesDone = 0;
+  m_listingBytes = 0;
+  m_bytesTotal = 0;
+  m_listener.close();
   dropSocket();
 }
 
 bool QFtpDTP::isConnectionOpen() const {
   // In active mode the server's connection may still be on its way.
-  return (socket && connectionOpen) || listener.isListening();
+  return (m_socket && m_connectionOpen) || m_listener.isListening();
 }
 
 qint64 QFtpDTP::bytesAvailable() const {
-  return bb.size() + (socket ? socket->bytesAvailable() : 0);
+  return m_bb.size() + (m_socket ? m_socket->bytesAvailable() : 0);
 }
 
 void QFtpDTP::clearData() {
-  bb.clear();
-  if (socket) socket->readAll();
+  m_bb.clear();
+  if (m_socket) m_socket->readAll();
 }
 
 void QFtpDTP::setDevice(QIODevice* d) {
-  device = d;
-  bytesDone = 0;
-  bytesTotal = -1;
+  m_device = d;
+  m_bytesDone = 0;
+  m_bytesTotal = -1;
 }
 
 void QFtpDTP::writeToDevice(QTcpSocket* s) {
   const QByteArray data = s->readAll();
   if (data.isEmpty()) return;
-  bytesDone += data.size();
-  if (device->write(data) != data.size() && err.isEmpty())
-    err = QStringLiteral("Writing the file failed: %1").arg(device->errorString());
-  emit dataTransferProgress(bytesDone, bytesTotal);
+  m_bytesDone += data.size();
+  if (m_device->write(data) != data.size() && m_err.isEmpty())
+    m_err = QStringLiteral("Writing the file failed: %1").arg(m_device->errorString());
+  emit dataTransferProgress(m_bytesDone, m_bytesTotal);
 }
 
 bool QFtpDTP::currentIsList() const {
-  return pi->currentCommand().startsWith(QLatin1String("LIST"));
+  return m_pi->currentCommand().startsWith(QLatin1String("LIST"));
 }
 
 void QFtpDTP::handleListLine(const QByteArray& line) {
-  const bool wasWithinBound = listingBytes <= kMaxListingBytes;
-  listingBytes += line.size();
-  if (listingBytes > kMaxListingBytes) {
+  const bool wasWithinBound = m_listingBytes <= kMaxListingBytes;
+  m_listingBytes += line.size();
+  if (m_listingBytes > kMaxListingBytes) {
     if (wasWithinBound)
       RSLogger::instance()->writeLog(
           RSLogger::LevelWarning,
@@ -137,37 +137,37 @@ void QFtpDTP::handleListLine(const QByteArray& line) {
   if (parseDir(line, QString(), &info)) {
     emit listInfo(info);
   } else if (line.endsWith("No such file or directory\r\n")) {
-    err = QString::fromUtf8(line);
+    m_err = QString::fromUtf8(line);
   }
 }
 
 void QFtpDTP::socketConnected() {
-  bytesDone = 0;
-  listingBytes = 0;
-  dataConnected = true;
-  emit pi->activity();
+  m_bytesDone = 0;
+  m_listingBytes = 0;
+  m_dataConnected = true;
+  emit m_pi->activity();
   emit connectState(CsConnected);
 }
 
 void QFtpDTP::socketReadyRead() {
-  if (!socket) return;
-  if (listingBytes <= kMaxListingBytes) emit pi->activity();
-  if (pi->currentCommand().isEmpty()) {
+  if (!m_socket) return;
+  if (m_listingBytes <= kMaxListingBytes) emit m_pi->activity();
+  if (m_pi->currentCommand().isEmpty()) {
     // Nothing asked for this data.
-    socket->readAll();
-    socket->close();
-    connectionOpen = false;
+    m_socket->readAll();
+    m_socket->close();
+    m_connectionOpen = false;
     emit connectState(CsClosed);
     return;
   }
-  if (pi->abortState != QFtpPI::None) {
-    socket->readAll();
+  if (m_pi->m_abortState != QFtpPI::None) {
+    m_socket->readAll();
     return;
   }
   if (currentIsList()) {
-    QTcpSocket* const s = socket;
-    while (socket == s && s->canReadLine()) handleListLine(s->readLine());
-    if (socket == s && !s->canReadLine() && s->bytesAvailable() > kMaxDataLine) {
+    QTcpSocket* const s = m_socket;
+    while (m_socket == s && s->canReadLine()) handleListLine(s->readLine());
+    if (m_socket == s && !s->canReadLine() && s->bytesAvailable() > kMaxDataLine) {
       RSLogger::instance()->writeLog(
           RSLogger::LevelWarning,
           QStringLiteral("Listing line of more than %1 bytes dropped").arg(kMaxDataLine),
@@ -177,53 +177,53 @@ void QFtpDTP::socketReadyRead() {
     return;
   }
   // A file goes straight to its device, so it is never held here whole.
-  if (device) {
-    writeToDevice(socket);
+  if (m_device) {
+    writeToDevice(m_socket);
     return;
   }
   // Other transfers hand their bytes on as they come.
-  bytesDone += socket->bytesAvailable();
+  m_bytesDone += m_socket->bytesAvailable();
   emit readyRead();
-  emit dataTransferProgress(bytesDone, bytesTotal);
+  emit dataTransferProgress(m_bytesDone, m_bytesTotal);
 }
 
 void QFtpDTP::socketError(QAbstractSocket::SocketError e) {
-  if (!socket || !connectionOpen) return;
+  if (!m_socket || !m_connectionOpen) return;
   if (e == QAbstractSocket::HostNotFoundError) {
-    connectionOpen = false;
+    m_connectionOpen = false;
     emit connectState(CsHostNotFound);
-  } else if (e == QAbstractSocket::ConnectionRefusedError || !dataConnected) {
+  } else if (e == QAbstractSocket::ConnectionRefusedError || !m_dataConnected) {
     // Any failure to set the connection up (refused, no route, timed out) leaves the
     // command nothing to wait for.
-    connectionOpen = false;
+    m_connectionOpen = false;
     emit connectState(CsConnectionRefused);
   }
 }
 
 void QFtpDTP::socketConnectionClosed() {
-  QTcpSocket* const s = socket;
+  QTcpSocket* const s = m_socket;
   if (!s) return;
-  if (currentIsList() && pi->abortState == QFtpPI::None) {
+  if (currentIsList() && m_pi->m_abortState == QFtpPI::None) {
     // Every line still unread, the last one even without its line end, belongs to
     // the listing: none may be lost.
-    while (socket == s && s->canReadLine()) handleListLine(s->readLine());
-    if (socket == s) {
+    while (m_socket == s && s->canReadLine()) handleListLine(s->readLine());
+    if (m_socket == s) {
       const QByteArray rest = s->readAll();
       if (!rest.isEmpty()) handleListLine(rest);
     }
-  } else if (device && pi->abortState == QFtpPI::None) {
+  } else if (m_device && m_pi->m_abortState == QFtpPI::None) {
     writeToDevice(s);
   } else {
-    bb += s->readAll();
+    m_bb += s->readAll();
   }
-  if (socket != s) return;  // a handler dropped the connection meanwhile
-  connectionOpen = false;
+  if (m_socket != s) return;  // a handler dropped the connection meanwhile
+  m_connectionOpen = false;
   emit connectState(CsClosed);
 }
 
 void QFtpDTP::socketBytesWritten(qint64 bytes) {
-  bytesDone += bytes;
-  emit pi->activity();
+  m_bytesDone += bytes;
+  emit m_pi->activity();
 }
 
 void QFtpDTP::dataReadyRead() {

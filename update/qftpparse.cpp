@@ -25,44 +25,44 @@ bool QFtpReplyReader::hasValidCode(const QString& line) {
 }
 
 void QFtpReplyReader::clear() {
-  collecting_ = false;
-  received_ = 0;
-  text_.clear();
+  m_collecting = false;
+  m_received = 0;
+  m_text.clear();
 }
 
 void QFtpReplyReader::append(const QString& part) {
-  received_ += part.size();
-  if (text_.size() < kMaxKeptChars) text_ += part.left(kMaxKeptChars - text_.size());
+  m_received += part.size();
+  if (m_text.size() < kMaxKeptChars) m_text += part.left(kMaxKeptChars - m_text.size());
 }
 
 void QFtpReplyReader::finish() {
-  collecting_ = false;
-  if (text_.endsWith(kLineEnd))
-    text_.chop(2);
-  else if (text_.endsWith(QLatin1Char('\n')))
-    text_.chop(1);
+  m_collecting = false;
+  if (m_text.endsWith(kLineEnd))
+    m_text.chop(2);
+  else if (m_text.endsWith(QLatin1Char('\n')))
+    m_text.chop(1);
 }
 
 QFtpReplyReader::Result QFtpReplyReader::addLine(const QString& line) {
-  if (!collecting_) {
+  if (!m_collecting) {
     if (!hasValidCode(line)) return Dropped;
-    for (int i = 0; i < 3; ++i) code_[i] = line.at(i).unicode() - '0';
-    codeText_ = line.left(3);
-    text_.clear();
-    received_ = 0;
+    for (int i = 0; i < 3; ++i) m_code[i] = line.at(i).unicode() - '0';
+    m_codeText = line.left(3);
+    m_text.clear();
+    m_received = 0;
     const QChar separator = line.size() > 3 ? line.at(3) : QChar();
     if (separator == QLatin1Char('-')) {
-      collecting_ = true;
+      m_collecting = true;
       append(line.mid(4));
       return NeedMore;
     }
     // "ddd text" as the protocol wants it; a bare "ddd" still ends the reply.
-    text_ = line.mid(separator == QLatin1Char(' ') ? 4 : 3);
+    m_text = line.mid(separator == QLatin1Char(' ') ? 4 : 3);
     finish();
     return Complete;
   }
 
-  if (line.startsWith(codeText_)) {
+  if (line.startsWith(m_codeText)) {
     const QString rest = line.mid(3);
     if (rest.startsWith(QLatin1Char(' '))) {
       append(rest.mid(1));
@@ -86,7 +86,7 @@ QFtpReplyReader::Result QFtpReplyReader::addLine(const QString& line) {
 // ---------------------------------------------------------------------------
 // Passive-mode replies
 
-namespace QFtpParse {
+namespace qftpparse {
 
 QString harmless(const QString& text, int maxChars) {
   QString out;
@@ -297,4 +297,4 @@ bool parseDir(const QByteArray& buffer, const QString& userName, QUrlInfo* info,
   return parseUnixLine(line, userName, info, now) || parseDosLine(line, info);
 }
 
-}  // namespace QFtpParse
+}  // namespace qftpparse

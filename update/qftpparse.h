@@ -21,15 +21,15 @@ class QFtpReplyReader {
   // `line` is one line as read from the control connection, line end included.
   Result addLine(const QString& line);
 
-  bool isCollecting() const { return collecting_; }
+  bool isCollecting() const { return m_collecting; }
   // True once the reply being collected has gone on far longer than any real server's
   // would; its further lines are no longer kept.
-  bool isOversized() const { return received_ > kMaxReplyChars; }
+  bool isOversized() const { return m_received > kMaxReplyChars; }
   // The three digits of the last reply's code, and the code as a number.
-  int digit(int index) const { return code_[index]; }
-  int code() const { return code_[0] * 100 + code_[1] * 10 + code_[2]; }
+  int digit(int index) const { return m_code[index]; }
+  int code() const { return m_code[0] * 100 + m_code[1] * 10 + m_code[2]; }
   // The reply's text without codes, without its final line end.
-  const QString& text() const { return text_; }
+  const QString& text() const { return m_text; }
   // Forgets the reply (text and any partial collection).
   void clear();
 
@@ -43,14 +43,14 @@ class QFtpReplyReader {
   static constexpr int kMaxReplyChars = 1024 * 1024;
   static constexpr int kMaxKeptChars = 64 * 1024;
 
-  int code_[3] = {0, 0, 0};
-  QString codeText_;
-  QString text_;
-  bool collecting_ = false;
-  qint64 received_ = 0;
+  int m_code[3] = {0, 0, 0};
+  QString m_codeText;
+  QString m_text;
+  bool m_collecting = false;
+  qint64 m_received = 0;
 };
 
-namespace QFtpParse {
+namespace qftpparse {
 
 // Text that came from a server, made fit for the log, a message box or a label: every
 // run of control characters (line ends, escapes, NULs, bidirectional overrides) becomes
@@ -71,4 +71,4 @@ bool parseExtendedPassiveReply(const QString& text, quint16* port);
 bool parseDir(const QByteArray& line, const QString& userName, QUrlInfo* info,
               const QDateTime& now = QDateTime::currentDateTime());
 
-}  // namespace QFtpParse
+}  // namespace qftpparse

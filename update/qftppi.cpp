@@ -31,97 +31,97 @@ void QFtpPI::connectSocket(QTcpSocket* socket, const QString& host, quint16 port
   g_connector(socket, host, port);
 }
 
-QFtpPI::QFtpPI(QObject* parent) : QObject(parent), dtp(this) {
-  commandSocket.setObjectName(QStringLiteral("QFtpPI_socket"));
+QFtpPI::QFtpPI(QObject* parent) : QObject(parent), m_dtp(this) {
+  m_commandSocket.setObjectName(QStringLiteral("QFtpPI_socket"));
   // What the server sends faster than it is read waits in the network, not here.
-  commandSocket.setReadBufferSize(2 * kMaxReplyLine);
-  connect(&commandSocket, &QTcpSocket::hostFound, this, &QFtpPI::hostFound);
-  connect(&commandSocket, &QTcpSocket::connected, this, &QFtpPI::connected);
-  connect(&commandSocket, &QTcpSocket::disconnected, this, &QFtpPI::connectionClosed);
-  connect(&commandSocket, &QTcpSocket::readyRead, this, &QFtpPI::readyRead);
-  connect(&commandSocket, &QTcpSocket::bytesWritten, this, &QFtpPI::activity);
-  connect(&commandSocket, &QAbstractSocket::errorOccurred, this,
+  m_commandSocket.setReadBufferSize(2 * kMaxReplyLine);
+  connect(&m_commandSocket, &QTcpSocket::hostFound, this, &QFtpPI::hostFound);
+  connect(&m_commandSocket, &QTcpSocket::connected, this, &QFtpPI::connected);
+  connect(&m_commandSocket, &QTcpSocket::disconnected, this, &QFtpPI::connectionClosed);
+  connect(&m_commandSocket, &QTcpSocket::readyRead, this, &QFtpPI::readyRead);
+  connect(&m_commandSocket, &QTcpSocket::bytesWritten, this, &QFtpPI::activity);
+  connect(&m_commandSocket, &QAbstractSocket::errorOccurred, this,
           qOverload<QAbstractSocket::SocketError>(&QFtpPI::error));
-  connect(&dtp, &QFtpDTP::connectState, this, &QFtpPI::dtpConnectState);
+  connect(&m_dtp, &QFtpDTP::connectState, this, &QFtpPI::dtpConnectState);
 }
 
 QFtpPI::~QFtpPI() {
   // Nobody listens any more: dropping the connections must not call back.
   blockSignals(true);
-  commandSocket.blockSignals(true);
-  dtp.blockSignals(true);
+  m_commandSocket.blockSignals(true);
+  m_dtp.blockSignals(true);
 }
 
 void QFtpPI::resetForConnection() {
-  state = Begin;
-  abortState = None;
-  reply.clear();
-  droppedLines = 0;
-  foreignDataHostLogged = false;
-  waitForDtpToConnect = false;
-  waitForDtpToClose = false;
-  pendingCommands.clear();
-  currentCmd.clear();
+  m_state = Begin;
+  m_abortState = None;
+  m_reply.clear();
+  m_droppedLines = 0;
+  m_foreignDataHostLogged = false;
+  m_waitForDtpToConnect = false;
+  m_waitForDtpToClose = false;
+  m_pendingCommands.clear();
+  m_currentCmd.clear();
 }
 
 void QFtpPI::connectToHost(const QString& h, quint16 port) {
   emit connectState(QFtp::HostLookup);
   // A socket still open from an earlier session (a failed login, say) would make the
   // new connect a no-op that never finishes: drop it first.
-  if (commandSocket.state() != QAbstractSocket::UnconnectedState) {
-    commandSocket.blockSignals(true);
-    commandSocket.abort();
-    commandSocket.blockSignals(false);
+  if (m_commandSocket.state() != QAbstractSocket::UnconnectedState) {
+    m_commandSocket.blockSignals(true);
+    m_commandSocket.abort();
+    m_commandSocket.blockSignals(false);
   }
-  dtp.abortConnection();
+  m_dtp.abortConnection();
   resetForConnection();
-  host = h;
-  connectPending = true;
-  connectSocket(&commandSocket, h, port);
+  m_host = h;
+  m_connectPending = true;
+  connectSocket(&m_commandSocket, h, port);
 }
 
 bool QFtpPI::sendCommands(const QStringList& cmds) {
-  if (!pendingCommands.isEmpty()) return false;
-  if (commandSocket.state() != QAbstractSocket::ConnectedState || state != Idle) {
+  if (!m_pendingCommands.isEmpty()) return false;
+  if (m_commandSocket.state() != QAbstractSocket::ConnectedState || m_state != Idle) {
     emit error(QFtp::NotConnected, QFtp::tr("Not connected"));
     return true;
   }
-  pendingCommands = cmds;
+  m_pendingCommands = cmds;
   startNextCmd();
   return true;
 }
 
 void QFtpPI::clearPendingCommands() {
-  ++generation;
-  pendingCommands.clear();
-  dtp.abortConnection();
-  currentCmd.clear();
+  ++m_generation;
+  m_pendingCommands.clear();
+  m_dtp.abortConnection();
+  m_currentCmd.clear();
   // Without a data connection nothing will release these, and the next command would
   // wait on them for ever.
-  waitForDtpToConnect = false;
-  waitForDtpToClose = false;
-  state = Idle;
+  m_waitForDtpToConnect = false;
+  m_waitForDtpToClose = false;
+  m_state = Idle;
 }
 
 void QFtpPI::abort() {
-  pendingCommands.clear();
-  if (abortState != None) return;
+  m_pendingCommands.clear();
+  if (m_abortState != None) return;
   // Without a connection there is nobody to answer the ABOR, and waiting for that
   // answer would swallow the greeting of the next connection.
-  if (commandSocket.state() != QAbstractSocket::ConnectedState) return;
-  abortState = AbortStarted;
-  commandSocket.write("ABOR\r\n");
+  if (m_commandSocket.state() != QAbstractSocket::ConnectedState) return;
+  m_abortState = AbortStarted;
+  m_commandSocket.write("ABOR\r\n");
 }
 
 void QFtpPI::giveUp(bool reportError, const QString& text) {
-  ++generation;
-  ++dropCount;
-  connectPending = false;
-  dtp.abortConnection();
-  const bool wasOpen = commandSocket.state() != QAbstractSocket::UnconnectedState;
-  commandSocket.blockSignals(true);
-  commandSocket.abort();
-  commandSocket.blockSignals(false);
+  ++m_generation;
+  ++m_dropCount;
+  m_connectPending = false;
+  m_dtp.abortConnection();
+  const bool wasOpen = m_commandSocket.state() != QAbstractSocket::UnconnectedState;
+  m_commandSocket.blockSignals(true);
+  m_commandSocket.abort();
+  m_commandSocket.blockSignals(false);
   resetForConnection();
   if (wasOpen) emit connectState(QFtp::Unconnected);
   if (reportError) emit error(QFtp::ConnectionRefused, text);
@@ -133,9 +133,9 @@ void QFtpPI::hostFound() {
 }
 
 void QFtpPI::connected() {
-  connectPending = false;
+  m_connectPending = false;
   resetForConnection();
-  commandSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  m_commandSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
   emit activity();
   emit connectState(QFtp::Connected);
 }
@@ -143,14 +143,14 @@ void QFtpPI::connected() {
 void QFtpPI::connectionClosed() {
   // Take what the server said before it went (a 421, say). If that already gave the
   // connection up, the close has been reported.
-  const quint64 drops = dropCount;
-  if (!waitForDtpToClose) readyRead();
-  if (drops != dropCount) return;
-  const bool wasIdle = state == Idle;
-  const bool wasQuit = currentCmd.startsWith(QLatin1String("QUIT"));
-  const bool collecting = reply.isCollecting();
-  dtp.abortConnection();
-  commandSocket.close();
+  const quint64 drops = m_dropCount;
+  if (!m_waitForDtpToClose) readyRead();
+  if (drops != m_dropCount) return;
+  const bool wasIdle = m_state == Idle;
+  const bool wasQuit = m_currentCmd.startsWith(QLatin1String("QUIT"));
+  const bool collecting = m_reply.isCollecting();
+  m_dtp.abortConnection();
+  m_commandSocket.close();
   resetForConnection();
   emit connectState(QFtp::Unconnected);
   if (wasQuit) {
@@ -167,27 +167,28 @@ void QFtpPI::delayedCloseFinished() { emit connectState(QFtp::Unconnected); }
 void QFtpPI::error(QAbstractSocket::SocketError e) {
   switch (e) {
     case QAbstractSocket::HostNotFoundError:
-      emitSocketFailure(QFtp::HostNotFound, withHost(QFtp::tr("Host %1 not found"), host));
+      emitSocketFailure(QFtp::HostNotFound, withHost(QFtp::tr("Host %1 not found"), m_host));
       break;
     case QAbstractSocket::ConnectionRefusedError:
       emitSocketFailure(QFtp::ConnectionRefused,
-                        withHost(QFtp::tr("Connection refused to host %1"), host));
+                        withHost(QFtp::tr("Connection refused to host %1"), m_host));
       break;
     case QAbstractSocket::SocketTimeoutError:
       emitSocketFailure(QFtp::ConnectionRefused,
-                        withHost(QFtp::tr("Connection timed out to host %1"), host));
+                        withHost(QFtp::tr("Connection timed out to host %1"), m_host));
       break;
     default:
       // A connect that fails another way (no route, no permission) would otherwise
       // leave the command waiting with the socket already closed. Errors of an open
       // connection end in a close, handled there.
-      if (connectPending) emitSocketFailure(QFtp::ConnectionRefused, commandSocket.errorString());
+      if (m_connectPending)
+        emitSocketFailure(QFtp::ConnectionRefused, m_commandSocket.errorString());
       break;
   }
 }
 
 void QFtpPI::emitSocketFailure(int code, const QString& text) {
-  connectPending = false;
+  m_connectPending = false;
   emit connectState(QFtp::Unconnected);
   emit error(code, text);
 }
@@ -198,17 +199,17 @@ void QFtpPI::readyRead() {
   // Nor does anything said while the listing's end is awaited: that is left unread (the
   // socket's bounded buffer then holds the server back), and only the data connection
   // keeps the command alive.
-  if (waitForDtpToClose) return;
-  while (commandSocket.canReadLine()) {
-    const QString line = QString::fromUtf8(commandSocket.readLine());
-    const QFtpReplyReader::Result result = reply.addLine(line);
+  if (m_waitForDtpToClose) return;
+  while (m_commandSocket.canReadLine()) {
+    const QString line = QString::fromUtf8(m_commandSocket.readLine());
+    const QFtpReplyReader::Result result = m_reply.addLine(line);
     if (result == QFtpReplyReader::Dropped) {
-      if (++droppedLines <= kLoggedDroppedLines) {
+      if (++m_droppedLines <= kLoggedDroppedLines) {
         RSLogger::instance()->writeLog(
             RSLogger::LevelWarning,
             QStringLiteral("FTP reply line without a valid code dropped: %1%2")
-                .arg(QFtpParse::harmless(line),
-                     droppedLines == kLoggedDroppedLines
+                .arg(qftpparse::harmless(line),
+                     m_droppedLines == kLoggedDroppedLines
                          ? QStringLiteral(" (further such lines are not logged)")
                          : QString()),
             "QFtpPI::readyRead");
@@ -216,51 +217,51 @@ void QFtpPI::readyRead() {
       continue;
     }
     if (result == QFtpReplyReader::NeedMore) {
-      if (!reply.isOversized()) emit activity();
+      if (!m_reply.isOversized()) emit activity();
       continue;
     }
     emit activity();
     if (!processReply()) return;  // held until the data connection closes
-    reply.clear();
-    if (waitForDtpToClose) return;
+    m_reply.clear();
+    if (m_waitForDtpToClose) return;
   }
-  if (!commandSocket.canReadLine() && commandSocket.bytesAvailable() > kMaxReplyLine) {
+  if (!m_commandSocket.canReadLine() && m_commandSocket.bytesAvailable() > kMaxReplyLine) {
     RSLogger::instance()->writeLog(
         RSLogger::LevelWarning,
         QStringLiteral("FTP control connection sent %1 bytes without a line end; dropped")
-            .arg(commandSocket.bytesAvailable()),
+            .arg(m_commandSocket.bytesAvailable()),
         "QFtpPI::readyRead");
-    commandSocket.readAll();
+    m_commandSocket.readAll();
   }
 }
 
 bool QFtpPI::processReply() {
-  const int code = reply.code();
-  const QString text = reply.text();
+  const int code = m_reply.code();
+  const QString text = m_reply.text();
 
-  if (code == 226 && dtp.isConnectionOpen()) {
+  if (code == 226 && m_dtp.isConnectionOpen()) {
     // The listing may still be arriving: finish only when its connection has closed.
-    waitForDtpToClose = true;
+    m_waitForDtpToClose = true;
     return false;
   }
 
-  switch (abortState) {
+  switch (m_abortState) {
     case AbortStarted:
-      abortState = WaitForAbortToFinish;
+      m_abortState = WaitForAbortToFinish;
       break;
     case WaitForAbortToFinish:
-      abortState = None;
+      m_abortState = None;
       return true;
     default:
       break;
   }
 
-  const int first = reply.digit(0);
-  switch (state) {
+  const int first = m_reply.digit(0);
+  switch (m_state) {
     case Begin:
       if (first == 2) {
-        state = Idle;
-        emit finished(withHost(QFtp::tr("Connected to host %1"), host));
+        m_state = Idle;
+        emit finished(withHost(QFtp::tr("Connected to host %1"), m_host));
       } else if (first == 4 || first == 5) {
         // A server that refuses service (421 too many users) says so in its greeting;
         // waiting on would only wait for nothing.
@@ -269,99 +270,99 @@ bool QFtpPI::processReply() {
       return true;
     case Waiting:
       if (code == 202)
-        state = Failure;
+        m_state = Failure;
       else if (first == 1)
-        state = Waiting;
+        m_state = Waiting;
       else if (first == 2)
-        state = Success;
+        m_state = Success;
       else if (first == 3)
-        state = Idle;
+        m_state = Idle;
       else
-        state = Failure;
+        m_state = Failure;
       break;
     default:
       // Nobody asked: ignore it.
       return true;
   }
 
-  const quint64 before = generation;
+  const quint64 before = m_generation;
   emit rawFtpReply(code, text);
-  if (before != generation) return true;
+  if (before != m_generation) return true;
 
-  if (rawCommand) {
-    rawCommand = false;
+  if (m_rawCommand) {
+    m_rawCommand = false;
   } else if (code == 227) {
     QString dataHost;
     quint16 dataPort = 0;
-    if (QFtpParse::parsePassiveReply(text, &dataHost, &dataPort)) {
+    if (qftpparse::parsePassiveReply(text, &dataHost, &dataPort)) {
       // Only the server we talk to may send the data: an address elsewhere would let it
       // aim this client at a third party, or a third party's bytes at this client.
-      const QHostAddress peer = commandSocket.peerAddress();
+      const QHostAddress peer = m_commandSocket.peerAddress();
       if (!peer.isEqual(QHostAddress(dataHost), QHostAddress::ConvertV4MappedToIPv4) &&
-          !foreignDataHostLogged) {
-        foreignDataHostLogged = true;
+          !m_foreignDataHostLogged) {
+        m_foreignDataHostLogged = true;
         RSLogger::instance()->writeLog(
             RSLogger::LevelWarning,
             QStringLiteral("FTP server %1 named %2 for the data connection; using %1 instead")
-                .arg(peer.toString(), QFtpParse::harmless(dataHost, 40)),
+                .arg(peer.toString(), qftpparse::harmless(dataHost, 40)),
             "QFtpPI::processReply");
       }
-      waitForDtpToConnect = true;
-      dtp.connectToHost(peer.toString(), dataPort);
+      m_waitForDtpToConnect = true;
+      m_dtp.connectToHost(peer.toString(), dataPort);
     } else {
-      state = Failure;  // no address: the listing has nowhere to come from
+      m_state = Failure;  // no address: the listing has nowhere to come from
     }
   } else if (code == 229) {
     quint16 dataPort = 0;
-    if (QFtpParse::parseExtendedPassiveReply(text, &dataPort)) {
-      waitForDtpToConnect = true;
-      dtp.connectToHost(commandSocket.peerAddress().toString(), dataPort);
+    if (qftpparse::parseExtendedPassiveReply(text, &dataPort)) {
+      m_waitForDtpToConnect = true;
+      m_dtp.connectToHost(m_commandSocket.peerAddress().toString(), dataPort);
     } else {
-      state = Failure;
+      m_state = Failure;
     }
-  } else if (code == 213 && currentCmd.startsWith(QLatin1String("SIZE "))) {
+  } else if (code == 213 && m_currentCmd.startsWith(QLatin1String("SIZE "))) {
     bool ok = false;
     const qint64 size = text.trimmed().toLongLong(&ok);
-    if (ok && size >= 0) dtp.setBytesTotal(size);
+    if (ok && size >= 0) m_dtp.setBytesTotal(size);
   } else if (code == 230) {
-    if (currentCmd.startsWith(QLatin1String("USER ")) && !pendingCommands.isEmpty() &&
-        pendingCommands.first().startsWith(QLatin1String("PASS "))) {
-      pendingCommands.removeFirst();
+    if (m_currentCmd.startsWith(QLatin1String("USER ")) && !m_pendingCommands.isEmpty() &&
+        m_pendingCommands.first().startsWith(QLatin1String("PASS "))) {
+      m_pendingCommands.removeFirst();
     }
     emit connectState(QFtp::LoggedIn);
-    if (before != generation) return true;
+    if (before != m_generation) return true;
   }
 
-  switch (state) {
+  switch (m_state) {
     case Success:
-      state = Idle;
+      m_state = Idle;
       Q_FALLTHROUGH();
     case Idle:
-      if (dtp.hasError()) {
-        const QString message = dtp.errorMessage();
-        dtp.clearError();
+      if (m_dtp.hasError()) {
+        const QString message = m_dtp.errorMessage();
+        m_dtp.clearError();
         emit error(QFtp::UnknownError, message);
-        if (before != generation) return true;
+        if (before != m_generation) return true;
       }
       startNextCmd();
       break;
     case Waiting:
       break;
     case Failure:
-      if (currentCmd.startsWith(QLatin1String("EPSV"))) {
-        transferConnectionExtended = false;
-        pendingCommands.prepend(QStringLiteral("PASV\r\n"));
-      } else if (currentCmd.startsWith(QLatin1String("EPRT"))) {
-        transferConnectionExtended = false;
-        pendingCommands.prepend(QStringLiteral("PORT\r\n"));
-      } else if (currentCmd.startsWith(QLatin1String("SIZE "))) {
+      if (m_currentCmd.startsWith(QLatin1String("EPSV"))) {
+        m_transferConnectionExtended = false;
+        m_pendingCommands.prepend(QStringLiteral("PASV\r\n"));
+      } else if (m_currentCmd.startsWith(QLatin1String("EPRT"))) {
+        m_transferConnectionExtended = false;
+        m_pendingCommands.prepend(QStringLiteral("PORT\r\n"));
+      } else if (m_currentCmd.startsWith(QLatin1String("SIZE "))) {
         // The size is only for progress and the completeness check; without it the
         // transfer still runs.
       } else {
         emit error(QFtp::UnknownError, text);
-        if (before != generation) return true;
+        if (before != m_generation) return true;
       }
-      state = Idle;
+      m_state = Idle;
       startNextCmd();
       break;
     default:
@@ -371,74 +372,75 @@ bool QFtpPI::processReply() {
 }
 
 bool QFtpPI::startNextCmd() {
-  if (waitForDtpToConnect) return true;
-  if (pendingCommands.isEmpty()) {
-    currentCmd.clear();
-    emit finished(reply.text());
+  if (m_waitForDtpToConnect) return true;
+  if (m_pendingCommands.isEmpty()) {
+    m_currentCmd.clear();
+    emit finished(m_reply.text());
     return true;
   }
 
-  currentCmd = pendingCommands.first();
-  QHostAddress address = commandSocket.localAddress();
+  m_currentCmd = m_pendingCommands.first();
+  QHostAddress address = m_commandSocket.localAddress();
   const bool isV6 = address.protocol() == QAbstractSocket::IPv6Protocol;
   const bool isV4 = address.protocol() == QAbstractSocket::IPv4Protocol;
 
-  if (currentCmd.startsWith(QLatin1String("PORT"))) {
-    if ((isV6 && transferConnectionExtended) || isV4) {
-      const int port = dtp.setupListener(address);
+  if (m_currentCmd.startsWith(QLatin1String("PORT"))) {
+    if ((isV6 && m_transferConnectionExtended) || isV4) {
+      const int port = m_dtp.setupListener(address);
       if (port < 0) {
-        pendingCommands.removeFirst();
+        m_pendingCommands.removeFirst();
         emit error(QFtp::ConnectionRefused, QFtp::tr("Connection refused for data connection"));
         return false;
       }
       if (isV6) {
         address.setScopeId(QString());
-        currentCmd = QStringLiteral("EPRT |2|%1|%2|\r\n").arg(address.toString()).arg(port);
+        m_currentCmd = QStringLiteral("EPRT |2|%1|%2|\r\n").arg(address.toString()).arg(port);
       } else {
         const quint32 ip = address.toIPv4Address();
-        currentCmd = QStringLiteral("PORT %1,%2,%3,%4,%5,%6\r\n")
-                         .arg((ip >> 24) & 0xFF)
-                         .arg((ip >> 16) & 0xFF)
-                         .arg((ip >> 8) & 0xFF)
-                         .arg(ip & 0xFF)
-                         .arg((port >> 8) & 0xFF)
-                         .arg(port & 0xFF);
+        m_currentCmd = QStringLiteral("PORT %1,%2,%3,%4,%5,%6\r\n")
+                           .arg((ip >> 24) & 0xFF)
+                           .arg((ip >> 16) & 0xFF)
+                           .arg((ip >> 8) & 0xFF)
+                           .arg(ip & 0xFF)
+                           .arg((port >> 8) & 0xFF)
+                           .arg(port & 0xFF);
       }
     } else {
       return false;  // no active mode over IPv6 without EPRT
     }
-  } else if (currentCmd.startsWith(QLatin1String("PASV")) && isV6 && transferConnectionExtended) {
-    currentCmd = QStringLiteral("EPSV\r\n");
+  } else if (m_currentCmd.startsWith(QLatin1String("PASV")) && isV6 &&
+             m_transferConnectionExtended) {
+    m_currentCmd = QStringLiteral("EPSV\r\n");
   }
 
-  pendingCommands.removeFirst();
-  state = Waiting;
-  commandSocket.write(currentCmd.toUtf8());
+  m_pendingCommands.removeFirst();
+  m_state = Waiting;
+  m_commandSocket.write(m_currentCmd.toUtf8());
   return true;
 }
 
 void QFtpPI::dtpConnectState(int s) {
   switch (s) {
     case QFtpDTP::CsClosed:
-      if (waitForDtpToClose) {
+      if (m_waitForDtpToClose) {
         if (!processReply()) return;  // still not closed: keep waiting
-        reply.clear();
-        waitForDtpToClose = false;
+        m_reply.clear();
+        m_waitForDtpToClose = false;
         readyRead();
       }
       break;
     case QFtpDTP::CsConnected:
       // Only a passive connection holds the next string back.
-      if (!waitForDtpToConnect) break;
-      waitForDtpToConnect = false;
+      if (!m_waitForDtpToConnect) break;
+      m_waitForDtpToConnect = false;
       startNextCmd();
       break;
     case QFtpDTP::CsHostNotFound:
     case QFtpDTP::CsConnectionRefused: {
-      waitForDtpToConnect = false;
-      const quint64 before = generation;
+      m_waitForDtpToConnect = false;
+      const quint64 before = m_generation;
       emit error(QFtp::ConnectionRefused, QFtp::tr("Connection refused for data connection"));
-      if (before == generation) startNextCmd();
+      if (before == m_generation) startNextCmd();
       break;
     }
     default:

@@ -45,15 +45,15 @@ class QFtpDTP : public QObject {
   // Where a file transfer's bytes go as they arrive (none: they wait in the socket).
   // Also starts the transfer's byte count afresh.
   void setDevice(QIODevice* device);
-  void setBytesTotal(qint64 total) { bytesTotal = total; }
+  void setBytesTotal(qint64 total) { m_bytesTotal = total; }
 
-  bool hasError() const { return !err.isEmpty(); }
-  QString errorMessage() const { return err; }
-  void clearError() { err.clear(); }
+  bool hasError() const { return !m_err.isEmpty(); }
+  QString errorMessage() const { return m_err; }
+  void clearError() { m_err.clear(); }
 
-  // One listing line into an entry; see QFtpParse::parseDir.
+  // One listing line into an entry; see qftpparse::parseDir.
   static bool parseDir(const QByteArray& buffer, const QString& userName, QUrlInfo* info) {
-    return QFtpParse::parseDir(buffer, userName, info);
+    return qftpparse::parseDir(buffer, userName, info);
   }
 
  signals:
@@ -80,17 +80,17 @@ class QFtpDTP : public QObject {
   // Moves what the data socket holds into the device.
   void writeToDevice(QTcpSocket* s);
 
-  QTcpSocket* socket = nullptr;
-  QPointer<QIODevice> device;
-  QTcpServer listener;
-  QFtpPI* pi;
-  QString err;
-  qint64 listingBytes = 0;
-  qint64 bytesDone = 0;
-  qint64 bytesTotal = 0;
-  QByteArray bb;
-  bool connectionOpen = false;
-  bool dataConnected = false;
+  QTcpSocket* m_socket = nullptr;
+  QPointer<QIODevice> m_device;
+  QTcpServer m_listener;
+  QFtpPI* m_pi;
+  QString m_err;
+  qint64 m_listingBytes = 0;
+  qint64 m_bytesDone = 0;
+  qint64 m_bytesTotal = 0;
+  QByteArray m_bb;
+  bool m_connectionOpen = false;
+  bool m_dataConnected = false;
 };
 
 class QFtpPI : public QObject {
@@ -116,18 +116,18 @@ class QFtpPI : public QObject {
   bool sendCommand(const QString& cmd) { return sendCommands(QStringList(cmd)); }
   void clearPendingCommands();
   void abort();
-  QString currentCommand() const { return currentCmd; }
+  QString currentCommand() const { return m_currentCmd; }
   // The host name of the last connect.
-  QString hostName() const { return host; }
+  QString hostName() const { return m_host; }
 
   // Gives up on a server that stopped answering: drops both connections, reports
   // Unconnected and, when `reportError`, the failure of the running command.
   void giveUp(bool reportError, const QString& text);
 
-  bool rawCommand = false;
-  bool transferConnectionExtended = true;
-  QFtpDTP dtp;
-  QTcpSocket commandSocket;
+  bool m_rawCommand = false;
+  bool m_transferConnectionExtended = true;
+  QFtpDTP m_dtp;
+  QTcpSocket m_commandSocket;
 
  signals:
   void connectState(int);
@@ -153,24 +153,24 @@ class QFtpPI : public QObject {
   void resetForConnection();
   void emitSocketFailure(int code, const QString& text);
 
-  State state = Begin;
-  AbortState abortState = None;
-  QFtpReplyReader reply;
-  bool waitForDtpToConnect = false;
-  bool waitForDtpToClose = false;
-  QStringList pendingCommands;
-  QString currentCmd;
+  State m_state = Begin;
+  AbortState m_abortState = None;
+  QFtpReplyReader m_reply;
+  bool m_waitForDtpToConnect = false;
+  bool m_waitForDtpToClose = false;
+  QStringList m_pendingCommands;
+  QString m_currentCmd;
 
-  QString host;
-  bool connectPending = false;
+  QString m_host;
+  bool m_connectPending = false;
   // Counts clearPendingCommands() calls: a signal handler that failed the command
   // and perhaps started another one must not be followed by more of the old one.
-  quint64 generation = 0;
+  quint64 m_generation = 0;
   // Counts giveUp() calls.
-  quint64 dropCount = 0;
+  quint64 m_dropCount = 0;
   // Lines without a reply code seen on this connection; only the first few are logged.
-  int droppedLines = 0;
+  int m_droppedLines = 0;
   static constexpr int kLoggedDroppedLines = 5;
   // A 227 reply that named another host than the server's has been logged.
-  bool foreignDataHostLogged = false;
+  bool m_foreignDataHostLogged = false;
 };

@@ -14,7 +14,7 @@ void BM_ParseDirUnix(benchmark::State& state) {
   const QByteArray line("drwxr-xr-x    2 0        0            4096 Dec  8 00:43 V1.0.0.28\r\n");
   for (auto _ : state) {
     QUrlInfo info;
-    benchmark::DoNotOptimize(QFtpParse::parseDir(line, QString(), &info, kNow));
+    benchmark::DoNotOptimize(qftpparse::parseDir(line, QString(), &info, kNow));
   }
 }
 BENCHMARK(BM_ParseDirUnix);
@@ -23,7 +23,7 @@ void BM_ParseDirDos(benchmark::State& state) {
   const QByteArray line("12-01-23  09:15AM       <DIR>          V1.0.0.28\r\n");
   for (auto _ : state) {
     QUrlInfo info;
-    benchmark::DoNotOptimize(QFtpParse::parseDir(line, QString(), &info, kNow));
+    benchmark::DoNotOptimize(qftpparse::parseDir(line, QString(), &info, kNow));
   }
 }
 BENCHMARK(BM_ParseDirDos);
@@ -32,7 +32,7 @@ void BM_ParseDirRejectTotal(benchmark::State& state) {
   const QByteArray line("total 12\r\n");
   for (auto _ : state) {
     QUrlInfo info;
-    benchmark::DoNotOptimize(QFtpParse::parseDir(line, QString(), &info, kNow));
+    benchmark::DoNotOptimize(qftpparse::parseDir(line, QString(), &info, kNow));
   }
 }
 BENCHMARK(BM_ParseDirRejectTotal);
@@ -44,7 +44,7 @@ void BM_ParseDirWorstBlanks(benchmark::State& state) {
   while (line.size() + 129 <= 8192) line += QByteArray(128, ' ') + 'x';
   for (auto _ : state) {
     QUrlInfo info;
-    benchmark::DoNotOptimize(QFtpParse::parseDir(line, QString(), &info, kNow));
+    benchmark::DoNotOptimize(qftpparse::parseDir(line, QString(), &info, kNow));
   }
 }
 BENCHMARK(BM_ParseDirWorstBlanks)->Unit(benchmark::kMicrosecond);

@@ -11,12 +11,12 @@
 #include "sendhiddatathread.h"
 
 static void BM_BuildDataFrame(benchmark::State& state) {
-  HIDReport::Sample sample{67, 23, 58, 41, 1450};
-  const HIDReport::Thresholds thresholds;
+  hidreport::Sample sample{67, 23, 58, 41, 1450};
+  const hidreport::Thresholds thresholds;
   int unit = 0;
   for (auto _ : state) {
-    const std::uint8_t item = HIDReport::itemForDevice(HIDReport::GPU_TEMPERATURE, false);
-    HIDReport::Buffer frame = HIDReport::dataFrame(item, unit, sample, thresholds);
+    const std::uint8_t item = hidreport::itemForDevice(hidreport::GPU_TEMPERATURE, false);
+    hidreport::Buffer frame = hidreport::dataFrame(item, unit, sample, thresholds);
     benchmark::DoNotOptimize(frame);
     unit ^= 1;
     sample.fanRpm ^= 1;

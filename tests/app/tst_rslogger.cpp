@@ -8,7 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "logcapture.h"
 #include "rslogger.h"
+
+using testsupport::LogCapture;
 
 namespace {
 
@@ -25,11 +28,6 @@ QString todayFile() { return "Log_" + QDate::currentDate().toString("yyyy-MM-dd"
 void touch(const QString& path) {
   QFile f(path);
   f.open(QIODevice::WriteOnly);
-}
-
-QStringList g_debugOutput;
-void captureDebug(QtMsgType, const QMessageLogContext&, const QString& text) {
-  g_debugOutput << text;
 }
 
 }  // namespace
@@ -86,21 +84,19 @@ class TestRSLogger : public QObject {
     QFETCH(int, level);
     QFETCH(QString, label);
     QTemporaryDir dir;
-    g_debugOutput.clear();
-    QtMessageHandler previous = qInstallMessageHandler(captureDebug);
+    LogCapture log;
     {
       RSLogger logger(dir.path());
       logger.writeLog(level, "message", "Test::levels");
     }
-    qInstallMessageHandler(previous);
     const QStringList lines = readLines(dir.filePath(todayFile()));
     QCOMPARE(lines.size(), label.isEmpty() ? 4 : 5);
     if (!label.isEmpty()) {
       QVERIFY(lines.last().contains("[" + label + "] Test::levels(): message"));
-      QCOMPARE(g_debugOutput.size(), 1);
-      QCOMPARE(g_debugOutput.first(), lines.last());
+      QCOMPARE(log.lines().size(), 1);
+      QCOMPARE(log.lines().first(), lines.last());
     } else {
-      QVERIFY(g_debugOutput.isEmpty());
+      QVERIFY(log.lines().isEmpty());
     }
   }
 
@@ -133,32 +129,28 @@ class TestRSLogger : public QObject {
     QTemporaryDir dir;
     touch(dir.filePath("plainfile"));
     const QString folder = dir.filePath("plainfile/logs");
-    g_debugOutput.clear();
-    QtMessageHandler previous = qInstallMessageHandler(captureDebug);
+    LogCapture log;
     {
       RSLogger logger(folder);
       QVERIFY(logger.filePath().isEmpty());
       logger.writeLog(RSLogger::LevelError, "still reported", "Test::noFolder");
     }
-    qInstallMessageHandler(previous);
-    QCOMPARE(g_debugOutput.size(), 2);
-    QCOMPARE(g_debugOutput[0], QString("Create Log folder fail. [%1]").arg(folder));
-    QVERIFY(g_debugOutput[1].endsWith("Test::noFolder(): still reported"));
+    QCOMPARE(log.lines().size(), 2);
+    QCOMPARE(log.lines()[0], QString("Create Log folder fail. [%1]").arg(folder));
+    QVERIFY(log.lines()[1].endsWith("Test::noFolder(): still reported"));
   }
 
   void todaysNameTakenByAFolder() {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(todayFile()));
-    g_debugOutput.clear();
-    QtMessageHandler previous = qInstallMessageHandler(captureDebug);
+    LogCapture log;
     {
       RSLogger logger(dir.path());
       QVERIFY(logger.filePath().isEmpty());
       logger.writeLog(RSLogger::LevelError, "still reported", "Test::nameTaken");
     }
-    qInstallMessageHandler(previous);
-    QCOMPARE(g_debugOutput.size(), 2);
-    QVERIFY(g_debugOutput[0].startsWith("Open log file fail. [" + dir.filePath(todayFile())));
+    QCOMPARE(log.lines().size(), 2);
+    QVERIFY(log.lines()[0].startsWith("Open log file fail. [" + dir.filePath(todayFile())));
   }
 
   void logFolderRule_data() {
@@ -193,10 +185,8 @@ class TestRSLogger : public QObject {
     const QString folder = RSLogger::folderFor(programFolder, state);
     QCOMPARE(folder, beside ? programFolder + "/logs/" : state + "/logs/");
     // Wherever it is, the logger can write there.
-    QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    LogCapture quiet;
     RSLogger logger(folder);
-    qInstallMessageHandler(previous);
     QVERIFY(!logger.filePath().isEmpty());
   }
 
@@ -204,8 +194,7 @@ class TestRSLogger : public QObject {
     QTemporaryDir dir;
     constexpr int kThreads = 8;
     constexpr int kLines = 400;
-    QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    LogCapture quiet;
     {
       RSLogger logger(dir.path());
       std::vector<std::unique_ptr<QThread>> threads;
@@ -220,7 +209,6 @@ class TestRSLogger : public QObject {
       }
       for (auto& thread : threads) QVERIFY(thread->wait(60000));
     }
-    qInstallMessageHandler(previous);
     const QStringList lines = readLines(dir.filePath(todayFile())).mid(4);
     QCOMPARE(lines.size(), kThreads * kLines);
     const QRegularExpression shape(

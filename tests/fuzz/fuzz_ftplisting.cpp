@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int end = input.indexOf('\n', start);
     end = end < 0 ? input.size() : end + 1;
     QUrlInfo info;
-    if (QFtpParse::parseDir(input.mid(start, end - start), QStringLiteral("ftp"), &info, now)) {
+    if (qftpparse::parseDir(input.mid(start, end - start), QStringLiteral("ftp"), &info, now)) {
       // A parsed entry always has a name, and a directory is never a plain file.
       if (info.name().isEmpty() || (info.isDir() && info.isFile())) __builtin_trap();
     }

@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code < 100 || code > 559) __builtin_trap();
     QString host;
     quint16 port = 0;
-    QFtpParse::parsePassiveReply(reader.text(), &host, &port);
-    QFtpParse::parseExtendedPassiveReply(reader.text(), &port);
+    qftpparse::parsePassiveReply(reader.text(), &host, &port);
+    qftpparse::parseExtendedPassiveReply(reader.text(), &port);
     reader.clear();
   }
   return 0;

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include "logcapture.h"
+
 namespace hidtest {
 
 // Writes the simulator's configuration in one step (a new file replaces the old one), so
@@ -38,42 +40,7 @@ struct SimulatorFiles {
   }
 };
 
-// Collects the log lines (the logger mirrors every line to the Qt message output).
-class LogCapture {
- public:
-  LogCapture() {
-    instance() = this;
-    previous_ = qInstallMessageHandler(&LogCapture::handle);
-  }
-  ~LogCapture() {
-    qInstallMessageHandler(previous_);
-    instance() = nullptr;
-  }
-  QStringList lines() const {
-    QMutexLocker lock(&mutex_);
-    return lines_;
-  }
-  int count(const QString& part) const { return lines().filter(part).size(); }
-  void clear() {
-    QMutexLocker lock(&mutex_);
-    lines_.clear();
-  }
-
- private:
-  static LogCapture*& instance() {
-    static LogCapture* current = nullptr;
-    return current;
-  }
-  static void handle(QtMsgType, const QMessageLogContext&, const QString& text) {
-    if (LogCapture* capture = instance()) {
-      QMutexLocker lock(&capture->mutex_);
-      capture->lines_ << text;
-    }
-  }
-  mutable QMutex mutex_;
-  QStringList lines_;
-  QtMessageHandler previous_ = nullptr;
-};
+using testsupport::LogCapture;
 
 // The frame log of the simulator, one entry per line.
 inline QStringList readLog(const QString& path) {

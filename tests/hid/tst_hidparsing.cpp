@@ -234,7 +234,8 @@ class TestHIDParsing : public QObject {
     QFETCH(bool, udevDaemon);
     QFETCH(QString, expected);
     QStringList names;
-    for (auto source : HIDHotplugMonitor::sourcesToTry(forced, hotplugOrderFor(udevDaemon)))
+    for (auto source :
+         HIDHotplugMonitor::sourcesToTry(forced, hid::platform::hotplugOrderFor(udevDaemon)))
       names << HIDHotplugMonitor::sourceName(source);
     QCOMPARE(names.join(' '), expected);
   }

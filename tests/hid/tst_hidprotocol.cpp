@@ -3,9 +3,9 @@
 
 #include "hidprotocol.h"
 
-using namespace HIDReport;
+using namespace hidreport;
 
-Q_DECLARE_METATYPE(HIDReport::Sample)
+Q_DECLARE_METATYPE(hidreport::Sample)
 
 class TestHIDProtocol : public QObject {
   Q_OBJECT

@@ -3,8 +3,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 #include "cpuusage.h"
+#include "logcapture.h"
 
 namespace {
 
@@ -50,12 +52,14 @@ Q_DECLARE_METATYPE(std::optional<int>)
 class TestCpuUsage : public QObject {
   Q_OBJECT
 
+  std::optional<testsupport::LogCapture> quiet_;
+
  private slots:
   void initTestCase() {
     // Unreadable values are logged; keep the output to the test's own lines.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    quiet_.emplace();
   }
-  void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+  void cleanupTestCase() { quiet_.reset(); }
 
   void parseLine_data() {
     QTest::addColumn<QByteArray>("line");
@@ -182,7 +186,7 @@ class TestCpuUsage : public QObject {
   }
 
   void systemVersionIsTheKernelMajor() {
-    const QString version = cpuusage::systemVersionText();
+    const QString version = sensors::platform::systemVersionText();
     bool ok = false;
     QVERIFY2(version.toInt(&ok, 10) > 0 && ok, qPrintable(version));
     QVERIFY(QSysInfo::kernelVersion().startsWith(version + QLatin1Char('.')));
@@ -222,7 +226,7 @@ class TestCpuUsage : public QObject {
     QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
     QCOMPARE(process.program(), helperBinary());
     QCOMPARE(process.arguments(),
-             QStringList{cpuusage::counterPath(cpuusage::systemVersionText())});
+             QStringList{cpuusage::counterPath(sensors::platform::systemVersionText())});
     QCOMPARE(process.openMode(), QIODevice::ReadWrite);
     const qint64 pid = process.processId();
     cpuusage::startProcess(process);  // running: left alone

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <optional>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,26 +14,21 @@
 #include <QtTest>
 
 #include "cpuusage.h"
+#include "fixturetree.h"
 #include "hardwareinforeader.h"
 #include "helperprocess.h"
+#include "logcapture.h"
 
 using helpertest::helperBinary;
 using helpertest::nextLine;
 using helpertest::processAlive;
 
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& content) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-         file.write(content) == content.size();
-}
-
-}  // namespace
+using fixtures::writeFile;
 
 class TestCpuUsageSampler : public QObject {
   Q_OBJECT
+
+  std::optional<testsupport::LogCapture> quiet_;
 
   QTemporaryDir root_;
 
@@ -55,10 +51,10 @@ class TestCpuUsageSampler : public QObject {
     qputenv("HOST_DEV", root_.filePath("dev").toLocal8Bit());
     // Orphaned helpers of the killed program come to this process to be reaped.
     QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    quiet_.emplace();
   }
 
-  void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+  void cleanupTestCase() { quiet_.reset(); }
 
   void helperValueReachesTheSample() {
     cpuusage::setHelperPath(helperBinary());

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "../sensorlib/fixturetree.h"
 #include "cpuusage.h"
+#include "fixturetree.h"
 #include "hardwareinforeader.h"
 #include "wring.h"
 

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "../sensorlib/recording.h"
 #include "pelmoracore.h"
+#include "recording.h"
 #include "samplepass.h"
 
 namespace {

@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <optional>
+
+#include "logcapture.h"
 #include "wring.h"
 
 namespace {
@@ -15,11 +18,6 @@ using TjMax = std::vector<unsigned int>;
 // A thermal status value whose digital readout is `readout`, other bits as given.
 std::uint64_t thermStatus(unsigned readout, std::uint64_t otherBits = WRingDriver::kReadingValid) {
   return otherBits | (std::uint64_t(readout & 0x7F) << 16);
-}
-
-QStringList g_errorLines;
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& text) {
-  if (text.contains(QLatin1String("] [Error   ] "))) g_errorLines << text;
 }
 
 // The modprobe the driver finds first on PATH: records its arguments and, by mode,
@@ -54,6 +52,9 @@ class TestWRing : public QObject {
 
   QTemporaryDir root_;
   QString dev_, sys_, bin_, callLog_;
+  std::optional<testsupport::LogCapture> log_;
+
+  QStringList errorLines() const { return log_->lines().filter(QStringLiteral("] [Error   ] ")); }
 
   // A processor's msr device: the register at its offset, or a file too short to
   // read from when `value` is empty.
@@ -106,11 +107,10 @@ class TestWRing : public QObject {
     qputenv("HOST_SYS", sys_.toLocal8Bit());
     qputenv("FAKE_MODPROBE_LOG", callLog_.toLocal8Bit());
     qputenv("FAKE_MODPROBE_MODE", "fail");
-    g_errorLines.clear();
-    qInstallMessageHandler(captureLog);
+    log_.emplace();
   }
 
-  void cleanup() { qInstallMessageHandler(nullptr); }
+  void cleanup() { log_.reset(); }
 
   void temperatureFromThermStatus_data() {
     QTest::addColumn<quint64>("value");
@@ -197,7 +197,7 @@ class TestWRing : public QObject {
     // The registers are read anew on every call.
     writeMsr(dev_ + QStringLiteral("/cpu/0/msr"), thermStatus(20));
     QCOMPARE(driver.readProcessorTemperature(), 62u);
-    QVERIFY(g_errorLines.isEmpty());
+    QVERIFY(errorLines().isEmpty());
     // Devices already there: no module was loaded, so none is unloaded.
     driver.RemoveWRingService();
     QCOMPARE(driver.readProcessorTemperature(), 0u);
@@ -221,10 +221,10 @@ class TestWRing : public QObject {
     WRingDriver driver;
     QVERIFY(driver.InitializeWRing());
     QCOMPARE(driver.readProcessorTemperature(), 40u);
-    QCOMPARE(g_errorLines.size(), 1);
-    QVERIFY2(g_errorLines[0].contains(QStringLiteral("HardwareInfoReader::OpenWRingDriver(): ")),
-             qPrintable(g_errorLines[0]));
-    QVERIFY(g_errorLines[0].contains(dev_ + QStringLiteral("/cpu/2/msr")));
+    QCOMPARE(errorLines().size(), 1);
+    QVERIFY2(errorLines()[0].contains(QStringLiteral("HardwareInfoReader::OpenWRingDriver(): ")),
+             qPrintable(errorLines()[0]));
+    QVERIFY(errorLines()[0].contains(dev_ + QStringLiteral("/cpu/2/msr")));
   }
 
   void missingDeviceGivesZeroAndOneErrorLine() {
@@ -232,8 +232,8 @@ class TestWRing : public QObject {
     QVERIFY(!driver.InitializeWRing());
     QCOMPARE(driver.readProcessorTemperature(), 0u);
     QCOMPARE(modprobeCalls(), QStringList{QStringLiteral("msr")});
-    QCOMPARE(g_errorLines.size(), 1);
-    const QString& line = g_errorLines[0];
+    QCOMPARE(errorLines().size(), 1);
+    const QString line = errorLines()[0];
     QVERIFY2(line.contains(QStringLiteral("HardwareInfoReader::InitializeWRing(): ")),
              qPrintable(line));
     QVERIFY2(line.contains(dev_ + QStringLiteral("/cpu/0/msr")), qPrintable(line));
@@ -250,9 +250,9 @@ class TestWRing : public QObject {
     WRingDriver driver;
     QVERIFY(!driver.InitializeWRing());
     QCOMPARE(driver.readProcessorTemperature(), 0u);
-    QCOMPARE(g_errorLines.size(), 1);
-    QVERIFY(g_errorLines[0].contains(QStringLiteral("HardwareInfoReader::OpenWRingDriver(): ")));
-    QVERIFY(g_errorLines[0].contains(QStringLiteral("last error code: 13 (") + dev_));
+    QCOMPARE(errorLines().size(), 1);
+    QVERIFY(errorLines()[0].contains(QStringLiteral("HardwareInfoReader::OpenWRingDriver(): ")));
+    QVERIFY(errorLines()[0].contains(QStringLiteral("last error code: 13 (") + dev_));
     QVERIFY(modprobeCalls().isEmpty());
   }
 
@@ -262,7 +262,7 @@ class TestWRing : public QObject {
       WRingDriver driver;
       QVERIFY(driver.InitializeWRing());
       QCOMPARE(driver.readProcessorTemperature(), 65u);
-      QVERIFY(g_errorLines.isEmpty());
+      QVERIFY(errorLines().isEmpty());
       driver.RemoveWRingService();
       QCOMPARE(driver.readProcessorTemperature(), 0u);
       QCOMPARE(modprobeCalls(), (QStringList{QStringLiteral("msr"), QStringLiteral("-r msr")}));
@@ -277,7 +277,7 @@ class TestWRing : public QObject {
     WRingDriver driver;
     QVERIFY(!driver.InitializeWRing());
     QVERIFY(modprobeCalls().isEmpty());
-    QCOMPARE(g_errorLines.size(), 1);
+    QCOMPARE(errorLines().size(), 1);
     driver.RemoveWRingService();
     QVERIFY(modprobeCalls().isEmpty());
   }

@@ -256,18 +256,18 @@ void TestMainWindow::settingsAreRouted() {
   QCOMPARE(rotation->interval(), 4000);
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayFanSpeed_stateChanged", Q_ARG(int, 0)));
-  QCOMPARE(rotation->itemMask() & HIDReport::FAN_RPM, 0);
+  QCOMPARE(rotation->itemMask() & hidreport::FAN_RPM, 0);
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayFanSpeed_stateChanged", Q_ARG(int, 2)));
-  QCOMPARE(rotation->itemMask() & HIDReport::FAN_RPM, int(HIDReport::FAN_RPM));
+  QCOMPARE(rotation->itemMask() & hidreport::FAN_RPM, int(hidreport::FAN_RPM));
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayCPUTemp_stateChanged", Q_ARG(int, 0)));
-  QCOMPARE(rotation->itemMask() & HIDReport::CPU_TEMPERATURE, 0);
+  QCOMPARE(rotation->itemMask() & hidreport::CPU_TEMPERATURE, 0);
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayCPUTemp_stateChanged", Q_ARG(int, 2)));
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayGPUTemp_stateChanged", Q_ARG(int, 0)));
-  QCOMPARE(rotation->itemMask() & HIDReport::GPU_TEMPERATURE, 0);
+  QCOMPARE(rotation->itemMask() & hidreport::GPU_TEMPERATURE, 0);
   QVERIFY(
       QMetaObject::invokeMethod(dialog, "on_checkBox_displayGPUTemp_stateChanged", Q_ARG(int, 2)));
   rotation->setInterval(COMMON::kDefaultChangeInterval);

@@ -387,7 +387,7 @@ class TestFtpManager : public QObject {
     // Reported like an interruption, so nobody offers to run what arrived.
     QCOMPARE(finished.at(0).at(0).toBool(), true);
     QCOMPARE(QFileInfo(localPath()).size(), qint64(0));
-    QVERIFY2(log.contains(logged), qPrintable(log.all().join('\n')));
+    QVERIFY2(log.contains(logged), qPrintable(log.lines().join('\n')));
     QVERIFY(!log.contains(kPassword));
   }
 
@@ -498,7 +498,7 @@ class TestFtpManager : public QObject {
     QCOMPARE(finished.at(0).at(0).toBool(), true);
     QVERIFY(!QFile::exists(localPath()));
     QVERIFY(QDir(downloads_.path()).entryList(QDir::Files).isEmpty());
-    QVERIFY2(log.contains(logged), qPrintable(log.all().join('\n')));
+    QVERIFY2(log.contains(logged), qPrintable(log.lines().join('\n')));
   }
 
   void largeInstallerGoesToDiskNotMemory() {
@@ -585,8 +585,8 @@ class TestFtpManager : public QObject {
     manager.checkNewestVersion();
     QTRY_VERIFY_WITH_TIMEOUT(log.contains("FTP command Failed."), 30000);
     QVERIFY(log.contains("line without a valid code dropped"));
-    QVERIFY2(allPrintable(log.all()), qPrintable(log.all().join('\n')));
-    for (const QString& line : log.all()) QVERIFY(line.size() < 1200);
+    QVERIFY2(allPrintable(log.lines()), qPrintable(log.lines().join('\n')));
+    for (const QString& line : log.lines()) QVERIFY(line.size() < 1200);
   }
 
   void passiveAddressElsewhereIsNotFollowed() {

@@ -186,7 +186,7 @@ class TestQFtpScripted : public QObject {
     connect(&pi, &QFtpPI::finished, this, [&](const QString& t) { finished << t; });
     connect(&pi, qOverload<int, const QString&>(&QFtpPI::error), this,
             [&](int, const QString& t) { errors << t; });
-    connect(&pi.dtp, &QFtpDTP::listInfo, this, [&](const QUrlInfo& i) { names << i.name(); });
+    connect(&pi.m_dtp, &QFtpDTP::listInfo, this, [&](const QUrlInfo& i) { names << i.name(); });
     pi.connectToHost(host, server_->port());
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kWaitMs);
     QVERIFY(pi.sendCommands({"TYPE A\r\n", "PORT\r\n", "LIST /ZRT\r\n"}));

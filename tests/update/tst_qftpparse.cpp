@@ -96,7 +96,7 @@ class TestQFtpParse : public QObject {
   void parseDirAccepts() {
     QFETCH(QByteArray, line);
     QUrlInfo info;
-    QVERIFY(QFtpParse::parseDir(line, QString(), &info, fixedNow()));
+    QVERIFY(qftpparse::parseDir(line, QString(), &info, fixedNow()));
     QTEST(info.name(), "name");
     QTEST(info.isDir(), "isDir");
     QTEST(info.isFile(), "isFile");
@@ -129,17 +129,17 @@ class TestQFtpParse : public QObject {
   void parseDirRejects() {
     QFETCH(QByteArray, line);
     QUrlInfo info;
-    QVERIFY(!QFtpParse::parseDir(line, QString(), &info, fixedNow()));
+    QVERIFY(!qftpparse::parseDir(line, QString(), &info, fixedNow()));
     QVERIFY(!info.isValid());
   }
 
   void ownerMatchGrantsOwnerRights() {
     QUrlInfo info;
-    QVERIFY(QFtpParse::parseDir("-rw------- 1 me g 1 Dec 08 00:43 f", "me", &info, fixedNow()));
+    QVERIFY(qftpparse::parseDir("-rw------- 1 me g 1 Dec 08 00:43 f", "me", &info, fixedNow()));
     QVERIFY(info.isReadable());
     QVERIFY(info.isWritable());
     QVERIFY(
-        QFtpParse::parseDir("-rw------- 1 me g 1 Dec 08 00:43 f", QString(), &info, fixedNow()));
+        qftpparse::parseDir("-rw------- 1 me g 1 Dec 08 00:43 f", QString(), &info, fixedNow()));
     QVERIFY(!info.isReadable());
     QVERIFY(!info.isWritable());
   }
@@ -148,7 +148,7 @@ class TestQFtpParse : public QObject {
     // 29 February without a year, seen in a year that has none: last leap year's.
     QUrlInfo info;
     const QDateTime now(QDate(2029, 3, 10), QTime(8, 0));
-    QVERIFY(QFtpParse::parseDir("-rw-r--r-- 1 a b 1 Feb 29 10:00 f", QString(), &info, now));
+    QVERIFY(qftpparse::parseDir("-rw-r--r-- 1 a b 1 Feb 29 10:00 f", QString(), &info, now));
     QCOMPARE(info.lastModified(), QDateTime(QDate(2028, 2, 29), QTime(10, 0)));
   }
 
@@ -241,7 +241,7 @@ class TestQFtpParse : public QObject {
     QFETCH(QString, text);
     QString host;
     quint16 port = 0;
-    QTEST(QFtpParse::parsePassiveReply(text, &host, &port), "ok");
+    QTEST(qftpparse::parsePassiveReply(text, &host, &port), "ok");
     QTEST(host, "host");
     QTEST(int(port), "port");
   }
@@ -261,7 +261,7 @@ class TestQFtpParse : public QObject {
   void extendedPassiveReply() {
     QFETCH(QString, text);
     quint16 port = 0;
-    QTEST(QFtpParse::parseExtendedPassiveReply(text, &port), "ok");
+    QTEST(qftpparse::parseExtendedPassiveReply(text, &port), "ok");
     QTEST(int(port), "port");
   }
   void harmlessTexts_data() {
@@ -279,7 +279,7 @@ class TestQFtpParse : public QObject {
   void harmlessTexts() {
     QFETCH(QString, text);
     QFETCH(QString, shown);
-    QCOMPARE(QFtpParse::harmless(text), shown);
+    QCOMPARE(qftpparse::harmless(text), shown);
   }
 };
 

@@ -892,7 +892,7 @@ class TestUpgrade : public QObject {
       QVERIFY(writeFile(folder, "x"));
     }
     QString reason;
-    QCOMPARE(UpgradePlatform::makePrivateFolder(folder, &reason), usable);
+    QCOMPARE(update::platform::makePrivateFolder(folder, &reason), usable);
     if (!usable) {
       QVERIFY(!reason.isEmpty());
       return;

@@ -14,6 +14,8 @@
 #include <functional>
 #include <memory>
 
+#include "fixturetree.h"
+#include "logcapture.h"
 #include "messageboxshow.h"
 
 namespace upgradetest {
@@ -34,18 +36,8 @@ inline QByteArray installerBytes(int size, char seed = 7) {
   return bytes;
 }
 
-inline bool writeFile(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  return file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return QByteArray();
-  return file.readAll();
-}
+using fixtures::readFile;
+using fixtures::writeFile;
 
 // This process's resident memory, from the kernel's own account.
 inline qint64 residentKiB() {
@@ -190,36 +182,6 @@ class BoxScript {
   QList<Seen> seen_;
 };
 
-// Collects the lines the logger mirrors to the Qt debug output.
-class LogCapture {
- public:
-  LogCapture() {
-    lines() = QStringList();
-    previous_ = qInstallMessageHandler(&LogCapture::handler);
-    previous() = previous_;
-  }
-  ~LogCapture() { qInstallMessageHandler(previous_); }
-  bool contains(const QString& text) const {
-    for (const QString& line : lines())
-      if (line.contains(text)) return true;
-    return false;
-  }
-  QStringList all() const { return lines(); }
-
- private:
-  static QStringList& lines() {
-    static QStringList captured;
-    return captured;
-  }
-  static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    lines() << text;
-    if (previous()) previous()(type, context, text);
-  }
-  static QtMessageHandler& previous() {
-    static QtMessageHandler handler = nullptr;
-    return handler;
-  }
-  QtMessageHandler previous_ = nullptr;
-};
+using testsupport::LogCapture;
 
 }  // namespace upgradetest

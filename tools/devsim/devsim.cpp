@@ -35,13 +35,13 @@ namespace {
 
 struct SimDevice {
   std::string path;
-  unsigned short vendorId = HIDReport::kVendorId;
-  unsigned short productId = HIDReport::kProductId;
+  unsigned short vendorId = hidreport::kVendorId;
+  unsigned short productId = hidreport::kProductId;
   std::string serial;
   bool hasSerial = true;
   std::string product = "Stelvox display (simulated)";
   int interfaceNumber = 2;
-  HIDReport::Identity identity;
+  hidreport::Identity identity;
   bool failOpen = false, failWrite = false, failRead = false;
   bool silent = false, silentFrames = false, badReport = false, reject = false;
   int delayMs = 0;
@@ -49,7 +49,7 @@ struct SimDevice {
 };
 
 struct PendingReply {
-  HIDReport::Buffer bytes;
+  hidreport::Buffer bytes;
   Clock::time_point readyAt;
 };
 
@@ -83,7 +83,7 @@ struct ConfigStamp {
 ConfigStamp& g_stamp = *new ConfigStamp;
 // What each display shows now, for the screen print.
 struct Shown {
-  HIDReport::FrameContent content;
+  hidreport::FrameContent content;
   bool any = false;
 };
 std::map<std::string, Shown>& g_shown = *new std::map<std::string, Shown>;
@@ -313,22 +313,22 @@ F realFunction(const char* name) {
 
 const char* itemName(std::uint8_t item) {
   switch (item) {
-    case HIDReport::CPU_TEMPERATURE:
+    case hidreport::CPU_TEMPERATURE:
       return "CPU temperature";
-    case HIDReport::CPU_USAGE_RATE:
+    case hidreport::CPU_USAGE_RATE:
       return "CPU usage";
-    case HIDReport::GPU_TEMPERATURE:
+    case hidreport::GPU_TEMPERATURE:
       return "GPU temperature";
-    case HIDReport::GPU_USAGE_RATE:
+    case hidreport::GPU_USAGE_RATE:
       return "GPU usage";
-    case HIDReport::FAN_RPM:
+    case hidreport::FAN_RPM:
       return "Fan speed";
     default:
       return nullptr;
   }
 }
 
-std::string shownText(const HIDReport::FrameContent& c) {
+std::string shownText(const hidreport::FrameContent& c) {
   const char* name = itemName(c.item);
   if (!name) return "(blank)";
   const char* degrees = c.unit ? "\xC2\xB0"
@@ -337,16 +337,16 @@ std::string shownText(const HIDReport::FrameContent& c) {
                                  "C";
   std::string value;
   switch (c.item) {
-    case HIDReport::CPU_TEMPERATURE:
+    case hidreport::CPU_TEMPERATURE:
       value = std::to_string(c.values.cpuTemperature) + " " + degrees;
       break;
-    case HIDReport::CPU_USAGE_RATE:
+    case hidreport::CPU_USAGE_RATE:
       value = std::to_string(c.values.cpuUsageRate) + " %";
       break;
-    case HIDReport::GPU_TEMPERATURE:
+    case hidreport::GPU_TEMPERATURE:
       value = std::to_string(c.values.gpuTemperature) + " " + degrees;
       break;
-    case HIDReport::GPU_USAGE_RATE:
+    case hidreport::GPU_USAGE_RATE:
       value = std::to_string(c.values.gpuUsageRate) + " %";
       break;
     default:
@@ -525,28 +525,28 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     logLine(dev->path, "write-fail", "reason=simulated");
     return -1;
   }
-  HIDReport::Buffer report{};
+  hidreport::Buffer report{};
   std::memcpy(report.data(), data, std::min(length, report.size()));
   const Clock::time_point readyAt = Clock::now() + std::chrono::milliseconds(device.delayMs);
 
-  if (report[0] == HIDReport::kIdentifyRequestId) {
+  if (report[0] == hidreport::kIdentifyRequestId) {
     std::string answer = "reply=identity";
     if (device.silent) {
       answer = "reply=none";
     } else {
-      HIDReport::Buffer reply = HIDReport::identifyReply(device.identity);
+      hidreport::Buffer reply = hidreport::identifyReply(device.identity);
       if (device.badReport) {
-        reply[0] = HIDReport::kIdentifyReplyId + 1;
+        reply[0] = hidreport::kIdentifyReplyId + 1;
         answer = "reply=bad-report";
       }
       dev->replies.push_back({reply, readyAt});
     }
     logLine(dev->path, "identify", answer);
-  } else if (report[0] == HIDReport::kDataFrameId) {
-    HIDReport::FrameContent content;
-    HIDReport::parseDataFrame(report.data(), &content);
+  } else if (report[0] == hidreport::kDataFrameId) {
+    hidreport::FrameContent content;
+    hidreport::parseDataFrame(report.data(), &content);
     const bool answers = !device.silent && !device.silentFrames;
-    if (answers) dev->replies.push_back({HIDReport::dataReply(!device.reject), readyAt});
+    if (answers) dev->replies.push_back({hidreport::dataReply(!device.reject), readyAt});
     char fields[256];
     std::snprintf(fields, sizeof fields,
                   "item=0x%02x unit=%u alarm=0x%02x cpu=%d cpu_usage=%d gpu=%d gpu_usage=%d fan=%d "

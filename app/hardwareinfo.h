@@ -1,4 +1,5 @@
-// One sensor sample as the sampler emits it.
+// One sensor sample as the sampler emits it, the record the window, the displays and
+// the notices share.
 #pragma once
 
 #include <QString>

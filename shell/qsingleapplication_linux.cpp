@@ -12,13 +12,12 @@
 #include <QSocketNotifier>
 
 #include "qsingleapplication.h"
-#include "rslogger.h"
 
 namespace {
 int g_requestPipe[2] = {-1, -1};
 volatile sig_atomic_t g_quitRequested = 0;
 
-void onTerminationRequest(int number) {
+void onTerminationSignal(int number) {
   if (g_quitRequested) {
     signal(number, SIG_DFL);
     raise(number);
@@ -34,23 +33,23 @@ void onTerminationRequest(int number) {
 }
 }  // namespace
 
-void QSingleApplication::quitOnTerminationRequest() {
+namespace COMMON::platform {
+
+void onTerminationRequest(QObject* receiver, std::function<void(int)> handler) {
   if (g_requestPipe[0] >= 0) return;
   if (pipe2(g_requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  auto* notifier = new QSocketNotifier(g_requestPipe[0], QSocketNotifier::Read, this);
-  connect(notifier, &QSocketNotifier::activated, this, []() {
-    char byte = 0;
-    int number = 0;
-    while (read(g_requestPipe[0], &byte, 1) > 0) number = byte;
-    RSLogger::instance()->writeLog(RSLogger::LevelInfo,
-                                   QStringLiteral("Ending on request (signal %1).").arg(number),
-                                   "QSingleApplication::quitOnTerminationRequest");
-    QCoreApplication::quit();
-  });
+  auto* notifier = new QSocketNotifier(g_requestPipe[0], QSocketNotifier::Read, receiver);
+  QObject::connect(notifier, &QSocketNotifier::activated, receiver,
+                   [handler = std::move(handler)]() {
+                     char byte = 0;
+                     int number = 0;
+                     while (read(g_requestPipe[0], &byte, 1) > 0) number = byte;
+                     handler(number);
+                   });
 
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = onTerminationRequest;
+  action.sa_handler = onTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int number : {SIGTERM, SIGINT, SIGHUP}) {
@@ -61,7 +60,7 @@ void QSingleApplication::quitOnTerminationRequest() {
   }
 }
 
-QString QSingleApplication::serverAddress(const QString& serverName) {
+QString localServerAddress(const QString& serverName) {
   const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (!runtimeDir.isEmpty() && QDir::isAbsolutePath(runtimeDir)) {
     const QFileInfo info(runtimeDir);
@@ -70,3 +69,5 @@ QString QSingleApplication::serverAddress(const QString& serverName) {
   // Without a runtime folder Qt places the name in the temporary folder.
   return serverName;
 }
+
+}  // namespace COMMON::platform

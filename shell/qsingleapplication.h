@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <functional>
 
 class QLocalServer;
 class QWidget;
@@ -46,3 +47,13 @@ class QSingleApplication : public QApplication {
   QString m_serverName;
   QWidget* m_mainWindow = nullptr;
 };
+
+namespace COMMON::platform {
+
+// Where a local server's name lives on this platform (a socket path on Linux).
+QString localServerAddress(const QString& serverName);
+// Calls `handler` on `receiver`'s thread with the signal's number when the session asks
+// the program to end; a second request while that runs ends the process at once.
+void onTerminationRequest(QObject* receiver, std::function<void(int)> handler);
+
+}  // namespace COMMON::platform

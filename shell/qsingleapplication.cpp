@@ -79,3 +79,16 @@ void QSingleApplication::bringWindowForward() {
   m_mainWindow->activateWindow();
   m_mainWindow->raise();
 }
+
+QString QSingleApplication::serverAddress(const QString& serverName) {
+  return COMMON::platform::localServerAddress(serverName);
+}
+
+void QSingleApplication::quitOnTerminationRequest() {
+  COMMON::platform::onTerminationRequest(this, [](int number) {
+    RSLogger::instance()->writeLog(RSLogger::LevelInfo,
+                                   QStringLiteral("Ending on request (signal %1).").arg(number),
+                                   "QSingleApplication::quitOnTerminationRequest");
+    QCoreApplication::quit();
+  });
+}

@@ -1,4 +1,4 @@
-// Helpers for tests that read recorded machines from tests/fixtures.
+// Fixture trees: recorded machines from tests/fixtures, and files written or read whole.
 #pragma once
 
 #include <QDir>
@@ -26,10 +26,16 @@ inline bool copyTree(const QString& machine, const QString& target) {
 }
 
 inline bool writeFile(const QString& file, const QByteArray& content) {
-  QDir().mkpath(QFileInfo(file).path());
+  QDir().mkpath(QFileInfo(file).absolutePath());
   QFile out(file);
   return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
          out.write(content) == content.size();
+}
+
+// The whole file, empty when it cannot be read.
+inline QByteArray readFile(const QString& file) {
+  QFile in(file);
+  return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
 }
 
 // Points the library's roots at a machine; read when a computer is created.

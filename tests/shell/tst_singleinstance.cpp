@@ -61,7 +61,7 @@ std::unique_ptr<QProcess> TstSingleInstance::start(const QString& runtimeDir) {
   if (!source.isEmpty())
     env.insert(
         QStringLiteral("LSAN_OPTIONS"),
-        QStringLiteral("suppressions=%1/tests/app/tst_singleinstance.supp:print_suppressions=0")
+        QStringLiteral("suppressions=%1/tests/shell/tst_singleinstance.supp:print_suppressions=0")
             .arg(source));
   process->setProcessEnvironment(env);
   process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
