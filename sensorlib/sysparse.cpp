@@ -54,38 +54,58 @@ std::optional<long long> parseInteger(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::optional<CpuTimes> parseCpuLine(std::string_view line) {
+  if (line.substr(0, 3) != "cpu") return std::nullopt;
+  // The next blank-separated field, empty at the end of the line.
+  size_t pos = 0;
+  const auto nextField = [&line, &pos]() {
+    while (pos < line.size() && isBlank(line[pos])) ++pos;
+    const size_t start = pos;
+    while (pos < line.size() && !isBlank(line[pos])) ++pos;
+    return line.substr(start, pos - start);
+  };
+  CpuTimes times;
+  const std::string_view label = nextField().substr(3);
+  if (!label.empty()) {
+    std::uint64_t number = 0;
+    if (!parseUnsigned(label, number) || number > 1u << 20) return std::nullopt;
+    times.cpu = static_cast<int>(number);
+  }
+  // Guest and guest_nice, after these eight, are already part of user and nice.
+  std::uint64_t* columns[] = {&times.user,   &times.nice, &times.system,  &times.idle,
+                              &times.iowait, &times.irq,  &times.softirq, &times.steal};
+  size_t count = 0;
+  for (std::uint64_t* column : columns) {
+    const std::string_view field = nextField();
+    if (field.empty()) break;
+    if (!parseUnsigned(field, *column)) return std::nullopt;
+    ++count;
+  }
+  if (count < 4) return std::nullopt;
+  return times;
+}
+
 std::vector<CpuTimes> parseProcStat(std::string_view text) {
   std::vector<CpuTimes> out;
-  for (std::string_view line : lines(text)) {
-    if (line.substr(0, 3) != "cpu") continue;
-    std::vector<std::string_view> fields;
-    size_t pos = 0;
-    while (pos < line.size()) {
-      while (pos < line.size() && isBlank(line[pos])) ++pos;
-      const size_t start = pos;
-      while (pos < line.size() && !isBlank(line[pos])) ++pos;
-      if (pos > start) fields.push_back(line.substr(start, pos - start));
-    }
-    // Kernels before 2.6.11 wrote fewer columns; four is the least that has meaning.
-    if (fields.size() < 5) continue;
-    CpuTimes times;
-    std::string_view label = fields[0].substr(3);
-    if (!label.empty()) {
-      std::uint64_t number = 0;
-      if (!parseUnsigned(label, number) || number > 1u << 20) continue;
-      times.cpu = static_cast<int>(number);
-    }
-    std::uint64_t* columns[] = {&times.user,   &times.nice, &times.system,  &times.idle,
-                                &times.iowait, &times.irq,  &times.softirq, &times.steal};
-    bool valid = true;
-    for (size_t i = 0; i < 8 && i + 1 < fields.size() && valid; ++i)
-      valid = parseUnsigned(fields[i + 1], *columns[i]);
-    if (valid) out.push_back(times);
-  }
+  for (std::string_view line : lines(text))
+    if (std::optional<CpuTimes> times = parseCpuLine(line)) out.push_back(*times);
   return out;
 }
 
-std::optional<float> cpuLoadPercent(const CpuTimes& before, const CpuTimes& after) {
+std::optional<CpuTimes> parseCpuTotal(std::string_view text) {
+  // The total comes first on every kernel, but look for it rather than trust that.
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    if (line.size() > 3 && line.substr(0, 3) == "cpu" && isBlank(line[3]))
+      return parseCpuLine(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return std::nullopt;
+}
+
+std::optional<double> cpuLoadPercent(const CpuTimes& before, const CpuTimes& after) {
   const std::uint64_t totalBefore = before.total(), totalAfter = after.total();
   if (totalAfter <= totalBefore) return std::nullopt;
   const std::uint64_t total = totalAfter - totalBefore;
@@ -93,7 +113,7 @@ std::optional<float> cpuLoadPercent(const CpuTimes& before, const CpuTimes& afte
   const std::uint64_t idle =
       after.idleTotal() > before.idleTotal() ? after.idleTotal() - before.idleTotal() : 0;
   const std::uint64_t busy = idle >= total ? 0 : total - idle;
-  return static_cast<float>(100.0 * static_cast<double>(busy) / static_cast<double>(total));
+  return 100.0 * static_cast<double>(busy) / static_cast<double>(total);
 }
 
 std::string cpuModelName(std::string_view cpuinfo) {

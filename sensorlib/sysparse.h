@@ -28,12 +28,18 @@ struct CpuTimes {
   std::uint64_t idleTotal() const { return idle + iowait; }
 };
 
+// One "cpu" or "cpuN" line of /proc/stat: the label and four to ten counters (kernels
+// before 2.6.11 wrote four). Nothing for any other or a malformed line.
+std::optional<CpuTimes> parseCpuLine(std::string_view line);
 // The "cpu" and "cpuN" lines of /proc/stat, in file order; malformed lines are left out.
 std::vector<CpuTimes> parseProcStat(std::string_view text);
+// The "cpu" total line alone, wherever it stands; nothing when it is missing or
+// malformed. Allocates nothing, for the CPU-usage helper's once-a-second read.
+std::optional<CpuTimes> parseCpuTotal(std::string_view text);
 
 // Busy share in percent between two snapshots of one line: (total - idle - iowait) /
 // total over the interval. Nothing when no time passed or the counters went back.
-std::optional<float> cpuLoadPercent(const CpuTimes& before, const CpuTimes& after);
+std::optional<double> cpuLoadPercent(const CpuTimes& before, const CpuTimes& after);
 
 // The processor's model name from /proc/cpuinfo ("model name", or the fields other
 // architectures use), with runs of blanks collapsed; empty when there is none.

@@ -26,9 +26,9 @@ static void BM_ParseProcStat(benchmark::State& state) {
     state.SkipWithError("/proc/stat cannot be read");
     return;
   }
-  cpuload::CpuTimes times;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(cpuload::parseProcStat(text, static_cast<size_t>(length), &times));
+    benchmark::DoNotOptimize(
+        pelmora::sys::parseCpuTotal(std::string_view(text, static_cast<size_t>(length))));
   }
 }
 BENCHMARK(BM_ParseProcStat);
@@ -37,11 +37,10 @@ BENCHMARK(BM_ParseProcStat);
 // the local time, format and write the line.
 static void BM_OneLine(benchmark::State& state) {
   const int out = open("/dev/null", O_WRONLY);
-  cpuload::CpuTimes previous;
-  cpuload::readProcStat("/proc/stat", &previous);
+  cpuload::CpuTimes previous = cpuload::readProcStat("/proc/stat").value_or(cpuload::CpuTimes());
   for (auto _ : state) {
-    cpuload::CpuTimes current;
-    cpuload::readProcStat("/proc/stat", &current);
+    const cpuload::CpuTimes current =
+        cpuload::readProcStat("/proc/stat").value_or(cpuload::CpuTimes());
     timespec wall{};
     clock_gettime(CLOCK_REALTIME, &wall);
     std::tm local{};

@@ -60,6 +60,84 @@ class TestSysParse : public QObject {
     QCOMPARE(times[2].total(), quint64(40 + 20 + 500 + 10));
   }
 
+  // The total line alone, as the CPU-usage helper reads it.
+  void procStatTotal_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<quint64>("idle");
+    QTest::addColumn<quint64>("total");
+    QTest::newRow("ten fields, guest not counted twice")
+        << QByteArray("cpu  10 20 30 400 50 6 7 8 90 100\ncpu0 1 2 3 4 5 6 7 8 0 0\nintr 1 0\n")
+        << true << quint64(450) << quint64(531);
+    QTest::newRow("oldest kernels: four fields")
+        << QByteArray("cpu 1 2 3 4\n") << true << quint64(4) << quint64(10);
+    QTest::newRow("aggregate line not first")
+        << QByteArray("intr 1 2\ncpu 1 1 1 7 0 0 0 0\n") << true << quint64(7) << quint64(10);
+    QTest::newRow("no line end") << QByteArray("cpu 1 2 3 4 5") << true << quint64(9)
+                                 << quint64(15);
+    QTest::newRow("per-processor lines only")
+        << QByteArray("cpu0 1 2 3 4\n") << false << quint64(0) << quint64(0);
+    QTest::newRow("too few fields")
+        << QByteArray("cpu 1 2 3\n") << false << quint64(0) << quint64(0);
+    QTest::newRow("not numbers") << QByteArray("cpu a b c d\n") << false << quint64(0)
+                                 << quint64(0);
+    QTest::newRow("overflowing number")
+        << QByteArray("cpu 99999999999999999999999 1 1 1\n") << false << quint64(0) << quint64(0);
+    QTest::newRow("empty") << QByteArray() << false << quint64(0) << quint64(0);
+    QTest::newRow("NUL inside") << QByteArray("cpu 1 2\0 3 4\n", 13) << false << quint64(0)
+                                << quint64(0);
+  }
+  void procStatTotal() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, ok);
+    const std::optional<CpuTimes> times =
+        parseCpuTotal(std::string_view(text.constData(), size_t(text.size())));
+    QCOMPARE(times.has_value(), ok);
+    if (!ok) return;
+    QFETCH(quint64, idle);
+    QFETCH(quint64, total);
+    QCOMPARE(quint64(times->idleTotal()), idle);
+    QCOMPARE(quint64(times->total()), total);
+  }
+
+  // The share between two totals given as idle and all ticks.
+  void loadFromTotals_data() {
+    QTest::addColumn<quint64>("idle0");
+    QTest::addColumn<quint64>("total0");
+    QTest::addColumn<quint64>("idle1");
+    QTest::addColumn<quint64>("total1");
+    QTest::addColumn<double>("percent");  // negative: no share
+    QTest::newRow("half busy") << quint64(800) << quint64(1000) << quint64(900) << quint64(1200)
+                               << 50.0;
+    QTest::newRow("idle") << quint64(800) << quint64(1000) << quint64(1000) << quint64(1200) << 0.0;
+    QTest::newRow("fully busy") << quint64(800) << quint64(1000) << quint64(800) << quint64(1200)
+                                << 100.0;
+    QTest::newRow("no time passed")
+        << quint64(800) << quint64(1000) << quint64(800) << quint64(1000) << -1.0;
+    QTest::newRow("counters went back")
+        << quint64(800) << quint64(1000) << quint64(100) << quint64(200) << -1.0;
+    QTest::newRow("idle went back")
+        << quint64(800) << quint64(1000) << quint64(790) << quint64(1100) << 100.0;
+    QTest::newRow("idle ran ahead")
+        << quint64(800) << quint64(1000) << quint64(1200) << quint64(1100) << 0.0;
+  }
+  void loadFromTotals() {
+    QFETCH(quint64, idle0);
+    QFETCH(quint64, total0);
+    QFETCH(quint64, idle1);
+    QFETCH(quint64, total1);
+    QFETCH(double, percent);
+    CpuTimes before, after;
+    before.idle = idle0;
+    before.user = total0 - idle0;
+    after.idle = idle1;
+    // Idle beyond the total cannot stand in one line's counters; all idle is nearest.
+    after.user = total1 > idle1 ? total1 - idle1 : 0;
+    const std::optional<double> load = cpuLoadPercent(before, after);
+    QCOMPARE(load.has_value(), percent >= 0);
+    if (load) QCOMPARE(*load, percent);
+  }
+
   void loadBetweenSnapshots_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<QByteArray>("after");
@@ -95,9 +173,9 @@ class TestSysParse : public QObject {
     const auto b = parseProcStat(after.toStdString());
     QCOMPARE(a.size(), size_t(1));
     QCOMPARE(b.size(), size_t(1));
-    const std::optional<float> load = cpuLoadPercent(a[0], b[0]);
+    const std::optional<double> load = cpuLoadPercent(a[0], b[0]);
     QCOMPARE(load.has_value(), valid);
-    if (valid) QCOMPARE(*load, percent);
+    if (valid) QCOMPARE(float(*load), percent);
   }
 
   void modelNames_data() {

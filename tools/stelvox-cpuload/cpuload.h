@@ -1,31 +1,25 @@
 // The pieces of the CPU-usage helper that need no process around them: reading the
-// aggregate CPU times out of a /proc/stat text and writing the CSV lines the program
-// parses. Plain C++ so that the helper stays small and cheap.
+// aggregate CPU times (parsed as the sensor library parses them) and writing the CSV
+// lines the program parses. Plain C++ so that the helper stays small and cheap.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
+
+#include "sysparse.h"
 
 namespace cpuload {
 
-// Aggregate CPU time of the machine, in the kernel's clock ticks.
-struct CpuTimes {
-  std::uint64_t idle = 0;   // idle + iowait: time no task was running
-  std::uint64_t total = 0;  // every field that makes up wall time
-};
-
-// Finds the "cpu " line in a /proc/stat text of `length` bytes and sums its fields.
-// Accepts the four fields of the oldest kernels up to the ten of current ones; guest
-// times are already part of user and nice and are not counted twice. Returns false for
-// a missing, truncated or non-numeric line.
-bool parseProcStat(const char* text, std::size_t length, CpuTimes* times);
+using pelmora::sys::CpuTimes;
 
 // Share of busy time between two readings in percent, 0 to 100. Counters that stand
 // still or run backwards (a CPU going offline, the kernel's iowait accounting) give
 // 0 rather than a negative or inflated figure.
-double busyPercent(const CpuTimes& previous, const CpuTimes& current);
+inline double busyPercent(const CpuTimes& previous, const CpuTimes& current) {
+  return pelmora::sys::cpuLoadPercent(previous, current).value_or(0.0);
+}
 
 // `"(PDH-CSV 4.0)","\\<host>\<counter>"` and a line feed. Quotes in the counter are
 // doubled and line breaks replaced, so the header stays one CSV line.
@@ -36,8 +30,8 @@ std::string headerLine(const std::string& host, const std::string& counter);
 std::size_t sampleLine(char* buffer, std::size_t size, const std::tm& localTime, int millis,
                        double percent);
 
-// Reads the file at `path` (a /proc/stat) and parses it. False when it cannot be read.
-bool readProcStat(const std::string& path, CpuTimes* times);
+// The total line of the file at `path` (a /proc/stat); nothing when it cannot be read.
+std::optional<CpuTimes> readProcStat(const std::string& path);
 
 // Writes all of `length` bytes to `fd`, retrying short writes and interruptions.
 bool writeAll(int fd, const char* data, std::size_t length);

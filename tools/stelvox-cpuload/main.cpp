@@ -94,9 +94,8 @@ int main(int argc, char** argv) {
   const bool watchInput = inputIsPipe();
 
   const std::string path = statPath();
-  cpuload::CpuTimes previous;
-  bool havePrevious = cpuload::readProcStat(path, &previous);
-  if (!havePrevious) std::fprintf(stderr, "stelvox-cpuload: cannot read %s\n", path.c_str());
+  std::optional<cpuload::CpuTimes> previous = cpuload::readProcStat(path);
+  if (!previous) std::fprintf(stderr, "stelvox-cpuload: cannot read %s\n", path.c_str());
 
   const std::string header = cpuload::headerLine(hostName(), argv[1]);
   if (!cpuload::writeAll(STDOUT_FILENO, header.data(), header.size())) return 0;
@@ -106,9 +105,8 @@ int main(int argc, char** argv) {
     if (!waitUntil(deadline, watchInput)) return 0;
     if (getppid() != parent) return 0;
 
-    cpuload::CpuTimes current;
-    if (cpuload::readProcStat(path, &current)) {
-      if (havePrevious) {
+    if (const std::optional<cpuload::CpuTimes> current = cpuload::readProcStat(path)) {
+      if (previous) {
         timespec wall{};
         clock_gettime(CLOCK_REALTIME, &wall);
         std::tm local{};
@@ -116,11 +114,10 @@ int main(int argc, char** argv) {
         char line[96];
         const std::size_t length =
             cpuload::sampleLine(line, sizeof line, local, static_cast<int>(wall.tv_nsec / 1000000),
-                                cpuload::busyPercent(previous, current));
+                                cpuload::busyPercent(*previous, *current));
         if (length && !cpuload::writeAll(STDOUT_FILENO, line, length)) return 0;
       }
       previous = current;
-      havePrevious = true;
     }
 
     // Keep to the second without drifting, but after a stall (a suspended machine)
