@@ -720,8 +720,12 @@ class LinuxComputer final : public Computer {
 
 }  // namespace
 
-std::unique_ptr<Computer> createComputer() {
-  return std::make_unique<LinuxComputer>(rootsFromEnvironment());
+}  // namespace pelmora::hw
+
+namespace pelmora::platform {
+
+std::unique_ptr<hw::Computer> createComputer() {
+  return std::make_unique<hw::LinuxComputer>(hw::rootsFromEnvironment());
 }
 
-}  // namespace pelmora::hw
+}  // namespace pelmora::platform

@@ -114,11 +114,15 @@ class Sensor final : public ISensor {
   std::optional<float> m_value;
 };
 
-// The platform's computer, reading from the roots of this machine (or the ones the
-// environment names for tests and bug reports).
-std::unique_ptr<Computer> createComputer();
-
 const char* hardwareTypeName(HardwareType type);
 const char* sensorTypeName(SensorType type);
 
 }  // namespace pelmora::hw
+
+namespace pelmora::platform {
+
+// The platform's computer, reading from the roots of this machine (or the ones the
+// environment names for tests and bug reports).
+std::unique_ptr<hw::Computer> createComputer();
+
+}  // namespace pelmora::platform

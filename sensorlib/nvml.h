@@ -50,3 +50,13 @@ class Library {
 };
 
 }  // namespace pelmora::nvml
+
+namespace pelmora::platform {
+
+// A shared library by file name, its symbols and its release; null when it cannot be
+// loaded or has no such symbol.
+void* openLibrary(const std::string& fileName);
+void* findSymbol(void* library, const char* name);
+void closeLibrary(void* library);
+
+}  // namespace pelmora::platform

@@ -29,7 +29,7 @@ Pelmora* Pelmora::GetInstance() {
     instance = m_pInstance.load(std::memory_order_relaxed);
     if (!instance) {
       // Held for the life of the process, never closed.
-      instance = new Pelmora(hw::createComputer());
+      instance = new Pelmora(platform::createComputer());
       m_pInstance.store(instance, std::memory_order_release);
     }
   }

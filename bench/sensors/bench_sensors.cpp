@@ -40,7 +40,7 @@ static void BM_QueryLargestRecording(benchmark::State& state) {
   }
   const QByteArray sys = qgetenv("HOST_SYS"), proc = qgetenv("HOST_PROC");
   fixtures::useRoots(root.path());
-  pelmora::Pelmora library(pelmora::hw::createComputer());
+  pelmora::Pelmora library(pelmora::platform::createComputer());
   qputenv("HOST_SYS", sys);
   qputenv("HOST_PROC", proc);
   for (auto _ : state) {

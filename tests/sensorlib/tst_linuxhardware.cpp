@@ -15,7 +15,7 @@ namespace {
 struct Machine {
   explicit Machine(const QString& root) {
     fixtures::useRoots(root);
-    pelmora = std::make_unique<pelmora::Pelmora>(pelmora::hw::createComputer());
+    pelmora = std::make_unique<pelmora::Pelmora>(pelmora::platform::createComputer());
   }
   HardwareDatas query(bool* ok = nullptr) {
     HardwareDatas datas;

@@ -23,7 +23,7 @@ class TestPelmoraExport : public QObject {
   void exportsOnlyTheQueryByItsPlainName() {
     QVERIFY(dlsym(library_, "PLM_GetHardwareInfo"));
     QVERIFY(!dlsym(library_, "_ZN7pelmora7Pelmora11GetInstanceEv"));
-    QVERIFY(!dlsym(library_, "_ZN7pelmora2hw14createComputerEv"));
+    QVERIFY(!dlsym(library_, "_ZN7pelmora8platform14createComputerEv"));
   }
 
   void queriesReuseTheFirstInstance() {

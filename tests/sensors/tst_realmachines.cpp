@@ -85,7 +85,7 @@ class TestRealMachines : public QObject {
     QTemporaryDir root;
     QVERIFY(recording::writeTree(recording::parse(file.readAll()), root.path()));
     fixtures::useRoots(root.path());
-    pelmora::Pelmora library(pelmora::hw::createComputer());
+    pelmora::Pelmora library(pelmora::platform::createComputer());
     pelmora::HardwareDatas datas;
     const bool ok = library.getHardwareInfo(datas);
     QVERIFY(ok);
