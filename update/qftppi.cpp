@@ -235,6 +235,21 @@ void QFtpPI::readyRead() {
   }
 }
 
+QFtpPI::State QFtpPI::stateAfterReply(int code) {
+  // 202: command not implemented, superfluous here.
+  if (code == 202) return Failure;
+  switch (code / 100) {
+    case 1:
+      return Waiting;
+    case 2:
+      return Success;
+    case 3:
+      return Idle;
+    default:
+      return Failure;
+  }
+}
+
 bool QFtpPI::processReply() {
   const int code = m_reply.code();
   const QString text = m_reply.text();
@@ -256,39 +271,37 @@ bool QFtpPI::processReply() {
       break;
   }
 
-  const int first = m_reply.digit(0);
   switch (m_state) {
     case Begin:
-      if (first == 2) {
+      if (code / 100 == 2) {
         m_state = Idle;
         emit finished(withHost(QFtp::tr("Connected to host %1"), m_host));
-      } else if (first == 4 || first == 5) {
+      } else if (code / 100 == 4 || code / 100 == 5) {
         // A server that refuses service (421 too many users) says so in its greeting;
         // waiting on would only wait for nothing.
         giveUp(true, text);
       }
       return true;
     case Waiting:
-      if (code == 202)
-        m_state = Failure;
-      else if (first == 1)
-        m_state = Waiting;
-      else if (first == 2)
-        m_state = Success;
-      else if (first == 3)
-        m_state = Idle;
-      else
-        m_state = Failure;
+      m_state = stateAfterReply(code);
       break;
     default:
       // Nobody asked: ignore it.
       return true;
   }
 
+  // Each signal handler below may clear the queue and start another command; then the
+  // rest of this reply belongs to a command that is gone.
   const quint64 before = m_generation;
   emit rawFtpReply(code, text);
   if (before != m_generation) return true;
+  actOnReply(code, text);
+  if (before != m_generation) return true;
+  actOnState(text);
+  return true;
+}
 
+void QFtpPI::actOnReply(int code, const QString& text) {
   if (m_rawCommand) {
     m_rawCommand = false;
   } else if (code == 227) {
@@ -330,9 +343,11 @@ bool QFtpPI::processReply() {
       m_pendingCommands.removeFirst();
     }
     emit connectState(QFtp::LoggedIn);
-    if (before != m_generation) return true;
   }
+}
 
+void QFtpPI::actOnState(const QString& text) {
+  const quint64 before = m_generation;
   switch (m_state) {
     case Success:
       m_state = Idle;
@@ -342,7 +357,7 @@ bool QFtpPI::processReply() {
         const QString message = m_dtp.errorMessage();
         m_dtp.clearError();
         emit error(QFtp::UnknownError, message);
-        if (before != m_generation) return true;
+        if (before != m_generation) return;
       }
       startNextCmd();
       break;
@@ -360,7 +375,7 @@ bool QFtpPI::processReply() {
         // transfer still runs.
       } else {
         emit error(QFtp::UnknownError, text);
-        if (before != m_generation) return true;
+        if (before != m_generation) return;
       }
       m_state = Idle;
       startNextCmd();
@@ -368,7 +383,6 @@ bool QFtpPI::processReply() {
     default:
       break;
   }
-  return true;
 }
 
 bool QFtpPI::startNextCmd() {

@@ -149,6 +149,11 @@ class QFtpPI : public QObject {
  private:
   friend class QFtpDTP;
   bool processReply();
+  // What a reply to the running command makes of it.
+  static State stateAfterReply(int code);
+  // The reply's own effects (data connection, size, login), then the command's end.
+  void actOnReply(int code, const QString& text);
+  void actOnState(const QString& text);
   bool startNextCmd();
   void resetForConnection();
   void emitSocketFailure(int code, const QString& text);
