@@ -15,18 +15,18 @@ class TestSettings : public QObject {
   Q_OBJECT
 
  private:
-  QTemporaryDir home_;
+  QTemporaryDir m_home;
   QString autostartFile() const {
-    return home_.path() + "/autostart/" +
+    return m_home.path() + "/autostart/" +
            QFileInfo(QCoreApplication::applicationFilePath()).baseName() + ".desktop";
   }
 
  private slots:
   void init() {
-    QVERIFY(home_.isValid());
-    qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
-    QDir(home_.path()).removeRecursively();
-    QDir().mkpath(home_.path());
+    QVERIFY(m_home.isValid());
+    qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+    QDir(m_home.path()).removeRecursively();
+    QDir().mkpath(m_home.path());
   }
 
   void emptyStoreGivesDefaults_data() {
@@ -123,12 +123,12 @@ class TestSettings : public QObject {
   void storeLivesUnderXdgConfigHome() {
     writeSetting(kKeyLanguage, 1);
     QVERIFY(
-        QFile::exists(home_.path() + "/Ostrel/" + QCoreApplication::applicationName() + ".conf"));
+        QFile::exists(m_home.path() + "/Ostrel/" + QCoreApplication::applicationName() + ".conf"));
     QCOMPARE(readSetting(kKeyLanguage, 2).toInt(), 1);
   }
 
   void corruptStoreReadsDefaults() {
-    QDir().mkpath(home_.path() + "/Ostrel");
+    QDir().mkpath(m_home.path() + "/Ostrel");
     QFile f(platform::settingsFilePath());
     QVERIFY(f.open(QIODevice::WriteOnly));
     static const char garbage[] = "\x00\xff[[[=\n\"language=\n=7\x01\n";
@@ -140,7 +140,7 @@ class TestSettings : public QObject {
 
   void unwritableStoreLosesWritesSilently() {
     // A configuration "folder" that is a plain file can never hold the store.
-    QFile blocker(home_.path() + "/blocked");
+    QFile blocker(m_home.path() + "/blocked");
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     qputenv("XDG_CONFIG_HOME", blocker.fileName().toLocal8Bit());

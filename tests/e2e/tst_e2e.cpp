@@ -172,15 +172,15 @@ class TstE2E : public QObject {
   QString windowId(const QString& title) const;
   bool windowViewable(const QString& title) const;
   void screenshot(const QString& name);
-  QString framesLog() const { return work_->filePath(QStringLiteral("frames.log")); }
+  QString framesLog() const { return m_work->filePath(QStringLiteral("frames.log")); }
 
-  QProcess xvfb_;
-  QString display_;
-  std::unique_ptr<QTemporaryDir> binDir_;
-  QString program_;
-  std::unique_ptr<QTemporaryDir> work_;
-  std::vector<std::unique_ptr<QProcess>> programs_;
-  QList<qint64> strays_;
+  QProcess m_xvfb;
+  QString m_display;
+  std::unique_ptr<QTemporaryDir> m_binDir;
+  QString m_program;
+  std::unique_ptr<QTemporaryDir> m_work;
+  std::vector<std::unique_ptr<QProcess>> m_programs;
+  QList<qint64> m_strays;
 };
 
 void TstE2E::initTestCase() {
@@ -191,39 +191,39 @@ void TstE2E::initTestCase() {
   struct rlimit none = {0, 0};
   setrlimit(RLIMIT_CORE, &none);  // The crash below is expected.
 
-  xvfb_.setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb_.start(QStringLiteral("Xvfb"),
-              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-               QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-               QStringLiteral("tcp")});
-  QVERIFY(xvfb_.waitForStarted(15000));
+  m_xvfb.setProcessChannelMode(QProcess::SeparateChannels);
+  m_xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+  QVERIFY(m_xvfb.waitForStarted(15000));
   QElapsedTimer clock;
   clock.start();
-  while (!xvfb_.canReadLine() && clock.elapsed() < 30000) xvfb_.waitForReadyRead(500);
-  display_ = QStringLiteral(":") + QString::fromLatin1(xvfb_.readLine().trimmed());
-  QVERIFY2(display_.size() > 1, xvfb_.readAllStandardError().constData());
+  while (!m_xvfb.canReadLine() && clock.elapsed() < 30000) m_xvfb.waitForReadyRead(500);
+  m_display = QStringLiteral(":") + QString::fromLatin1(m_xvfb.readLine().trimmed());
+  QVERIFY2(m_display.size() > 1, m_xvfb.readAllStandardError().constData());
 
   // A copy of the program of its own, so that its log folder (beside the program) holds
   // this run's files only. It finds its library through its build path.
-  binDir_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(binDir_->isValid());
-  program_ = binDir_->filePath(QStringLiteral("stelvox"));
-  QVERIFY(QFile::copy(qEnvironmentVariable("STELVOX_PROGRAM"), program_));
+  m_binDir = std::make_unique<QTemporaryDir>();
+  QVERIFY(m_binDir->isValid());
+  m_program = m_binDir->filePath(QStringLiteral("stelvox"));
+  QVERIFY(QFile::copy(qEnvironmentVariable("STELVOX_PROGRAM"), m_program));
   QVERIFY(QFile::link(qEnvironmentVariable("STELVOX_CPULOAD"),
-                      binDir_->filePath(QStringLiteral("stelvox-cpuload"))));
+                      m_binDir->filePath(QStringLiteral("stelvox-cpuload"))));
 }
 
 void TstE2E::cleanupTestCase() {
-  if (xvfb_.state() == QProcess::NotRunning) return;
-  xvfb_.terminate();
-  if (!xvfb_.waitForFinished(10000)) xvfb_.kill();
-  xvfb_.waitForFinished(5000);
+  if (m_xvfb.state() == QProcess::NotRunning) return;
+  m_xvfb.terminate();
+  if (!m_xvfb.waitForFinished(10000)) m_xvfb.kill();
+  m_xvfb.waitForFinished(5000);
 }
 
 void TstE2E::init() {
-  work_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(work_->isValid());
-  QDir root(work_->path());
+  m_work = std::make_unique<QTemporaryDir>();
+  QVERIFY(m_work->isValid());
+  QDir root(m_work->path());
   for (const char* folder : {"config", "runtime", "state", "tmp", "dev/cpu/0", "dev/cpu/1"})
     QVERIFY(root.mkpath(QString::fromLatin1(folder)));
   QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
@@ -238,11 +238,11 @@ void TstE2E::init() {
     msr.write(bytes);
   }
   writeDevices({});
-  QDir(binDir_->filePath(QStringLiteral("logs"))).removeRecursively();
+  QDir(m_binDir->filePath(QStringLiteral("logs"))).removeRecursively();
 }
 
 void TstE2E::cleanup() {
-  for (auto& program : programs_) {
+  for (auto& program : m_programs) {
     if (program->state() == QProcess::NotRunning) continue;
     ::kill(static_cast<pid_t>(program->processId()), SIGTERM);
     if (!program->waitForFinished(20000)) {
@@ -250,28 +250,28 @@ void TstE2E::cleanup() {
       program->waitForFinished(5000);
     }
   }
-  programs_.clear();
-  for (qint64 pid : strays_)
+  m_programs.clear();
+  for (qint64 pid : m_strays)
     if (alive(pid)) ::kill(static_cast<pid_t>(pid), SIGKILL);
-  strays_.clear();
+  m_strays.clear();
 }
 
 QProcessEnvironment TstE2E::environment() const {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   const QString fixture =
       qEnvironmentVariable("STELVOX_SOURCE_DIR") + QStringLiteral("/tests/fixtures/amd-desktop");
-  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("DISPLAY"), m_display);
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), work_->filePath(QStringLiteral("config")));
-  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), work_->filePath(QStringLiteral("runtime")));
-  env.insert(QStringLiteral("XDG_STATE_HOME"), work_->filePath(QStringLiteral("state")));
-  env.insert(QStringLiteral("TMPDIR"), work_->filePath(QStringLiteral("tmp")));
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_work->filePath(QStringLiteral("config")));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_work->filePath(QStringLiteral("runtime")));
+  env.insert(QStringLiteral("XDG_STATE_HOME"), m_work->filePath(QStringLiteral("state")));
+  env.insert(QStringLiteral("TMPDIR"), m_work->filePath(QStringLiteral("tmp")));
   env.insert(QStringLiteral("HOST_SYS"), fixture + QStringLiteral("/sys"));
   env.insert(QStringLiteral("HOST_PROC"), fixture + QStringLiteral("/proc"));
-  env.insert(QStringLiteral("HOST_DEV"), work_->filePath(QStringLiteral("dev")));
+  env.insert(QStringLiteral("HOST_DEV"), m_work->filePath(QStringLiteral("dev")));
   env.insert(QStringLiteral("LD_PRELOAD"), qEnvironmentVariable("STELVOX_DEVSIM"));
   env.insert(QStringLiteral("STELVOX_DEVSIM_CONFIG"),
-             work_->filePath(QStringLiteral("devsim.conf")));
+             m_work->filePath(QStringLiteral("devsim.conf")));
   env.insert(QStringLiteral("STELVOX_DEVSIM_LOG"), framesLog());
   env.insert(QStringLiteral("STELVOX_HOTPLUG"), QStringLiteral("poll"));
   // In the sanitizer build: the crash handler keeps the fatal signals, the preloaded
@@ -283,7 +283,7 @@ QProcessEnvironment TstE2E::environment() const {
 }
 
 void TstE2E::writeSetting(const QString& key, const QString& value) {
-  QSettings store(work_->filePath(QStringLiteral("config/Ostrel/Stelvox.conf")),
+  QSettings store(m_work->filePath(QStringLiteral("config/Ostrel/Stelvox.conf")),
                   QSettings::IniFormat);
   store.setIniCodec("UTF-8");
   store.setValue(key, value);
@@ -292,7 +292,7 @@ void TstE2E::writeSetting(const QString& key, const QString& value) {
 
 void TstE2E::writeDevices(const QStringList& paths) {
   // A new file in place of the old one, so the simulator sees the change at once.
-  const QString config = work_->filePath(QStringLiteral("devsim.conf"));
+  const QString config = m_work->filePath(QStringLiteral("devsim.conf"));
   QFile next(config + QStringLiteral(".next"));
   QVERIFY(next.open(QIODevice::WriteOnly));
   for (const QString& path : paths) next.write(path.toUtf8() + " hw=2.0 fw=1.3\n");
@@ -304,15 +304,15 @@ void TstE2E::writeDevices(const QStringList& paths) {
 QProcess* TstE2E::startProgram() {
   auto program = std::make_unique<QProcess>();
   program->setProcessEnvironment(environment());
-  program->setWorkingDirectory(work_->path());
+  program->setWorkingDirectory(m_work->path());
   program->setProcessChannelMode(QProcess::ForwardedChannels);
-  program->start(program_, QStringList());
-  programs_.push_back(std::move(program));
-  return programs_.back().get();
+  program->start(m_program, QStringList());
+  m_programs.push_back(std::move(program));
+  return m_programs.back().get();
 }
 
 bool TstE2E::waitUntilListening(QProcess* program) {
-  const QString socket = work_->filePath(QStringLiteral("runtime/MorrowickStelvox"));
+  const QString socket = m_work->filePath(QStringLiteral("runtime/MorrowickStelvox"));
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < 60000) {
@@ -333,7 +333,7 @@ void TstE2E::endProgram(QProcess* program) {
 QString TstE2E::windowId(const QString& title) const {
   QProcess info;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("DISPLAY"), m_display);
   info.setProcessEnvironment(env);
   info.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
   info.waitForFinished(15000);
@@ -349,7 +349,7 @@ bool TstE2E::windowViewable(const QString& title) const {
   if (id.isEmpty()) return false;
   QProcess info;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("DISPLAY"), m_display);
   info.setProcessEnvironment(env);
   info.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
   info.waitForFinished(15000);
@@ -362,7 +362,7 @@ void TstE2E::screenshot(const QString& name) {
   QDir().mkpath(folder);
   QProcess shot;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("DISPLAY"), m_display);
   // A picture is all it is for; what the X client libraries keep at exit does not matter.
   env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
   shot.setProcessEnvironment(env);
@@ -429,10 +429,10 @@ void TstE2E::runsEndToEnd() {
   // The day's log: its header, and nothing went wrong beyond what this machine and
   // the unplugging explain: the update server cannot be reached from here, and the
   // sending thread may try the unplugged device a few times before the hot-plug poll sees it go.
-  const QStringList logs = QDir(binDir_->filePath(QStringLiteral("logs")))
+  const QStringList logs = QDir(m_binDir->filePath(QStringLiteral("logs")))
                                .entryList({QStringLiteral("Log_*.txt")}, QDir::Files);
   QCOMPARE(logs.size(), 1);
-  QFile log(binDir_->filePath(QStringLiteral("logs/")) + logs.first());
+  QFile log(m_binDir->filePath(QStringLiteral("logs/")) + logs.first());
   QVERIFY(log.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(log.readAll());
   QVERIFY(text.startsWith(QStringLiteral("*****")));
@@ -497,14 +497,14 @@ void TstE2E::crashLeavesDumpAndMessage() {
   QCOMPARE(program->exitStatus(), QProcess::CrashExit);
   QCOMPARE(program->exitCode(), int(SIGSEGV));
 
-  const QDir dumps(work_->filePath(QStringLiteral("DumpCrashes")));
+  const QDir dumps(m_work->filePath(QStringLiteral("DumpCrashes")));
   const QStringList names = dumps.entryList(QDir::Files);
   QCOMPARE(names.size(), 1);
   QVERIFY(QRegularExpression(QStringLiteral("^Exception_\\d{14}\\.dmp$"))
               .match(names.first())
               .hasMatch());
   const QString path =
-      QDir(work_->path()).canonicalPath() + QStringLiteral("/DumpCrashes/") + names.first();
+      QDir(m_work->path()).canonicalPath() + QStringLiteral("/DumpCrashes/") + names.first();
   QFile dump(path);
   QVERIFY(dump.open(QIODevice::ReadOnly));
   const QByteArray report = dump.readAll();
@@ -529,7 +529,7 @@ void TstE2E::crashLeavesDumpAndMessage() {
     return false;
   };
   QTRY_VERIFY_WITH_TIMEOUT(findMessageProcess(), 30000);
-  strays_ << messagePid;
+  m_strays << messagePid;
   QTRY_VERIFY_WITH_TIMEOUT(windowViewable(QStringLiteral("Error Message")), 30000);
   screenshot(QStringLiteral("crash-message.png"));
 }

@@ -18,28 +18,28 @@ class TstInstall : public QObject {
   void desktopEntryStartsTheInstalledProgram();
 
  private:
-  QTemporaryDir prefix_;
-  QString libDir_;
+  QTemporaryDir m_prefix;
+  QString m_libDir;
 };
 
 void TstInstall::initTestCase() {
-  QVERIFY(prefix_.isValid());
+  QVERIFY(m_prefix.isValid());
   QProcess install;
   install.setProcessChannelMode(QProcess::MergedChannels);
   install.start(qEnvironmentVariable("STELVOX_CMAKE"),
                 {QStringLiteral("--install"), qEnvironmentVariable("STELVOX_BINARY_DIR"),
-                 QStringLiteral("--prefix"), prefix_.path()});
+                 QStringLiteral("--prefix"), m_prefix.path()});
   QVERIFY(install.waitForFinished(120000));
   const QByteArray output = install.readAll();
   QVERIFY2(install.exitCode() == 0, output.constData());
   // The library folder's name depends on the distribution (lib, lib64, lib/<triplet>).
-  const QStringList found = QDir(prefix_.path()).entryList({QStringLiteral("lib*")}, QDir::Dirs);
+  const QStringList found = QDir(m_prefix.path()).entryList({QStringLiteral("lib*")}, QDir::Dirs);
   for (const QString& top : found) {
-    QDirIterator it(prefix_.filePath(top), {QStringLiteral("libpelmora.so.1")}, QDir::Files,
+    QDirIterator it(m_prefix.filePath(top), {QStringLiteral("libpelmora.so.1")}, QDir::Files,
                     QDirIterator::Subdirectories);
-    if (it.hasNext()) libDir_ = QFileInfo(it.next()).absolutePath();
+    if (it.hasNext()) m_libDir = QFileInfo(it.next()).absolutePath();
   }
-  QVERIFY2(!libDir_.isEmpty(), output.constData());
+  QVERIFY2(!m_libDir.isEmpty(), output.constData());
 }
 
 void TstInstall::installsFiles_data() {
@@ -59,25 +59,25 @@ void TstInstall::installsFiles_data() {
 void TstInstall::installsFiles() {
   QFETCH(QString, path);
   QFETCH(bool, executable);
-  const QFileInfo file(prefix_.filePath(path));
+  const QFileInfo file(m_prefix.filePath(path));
   QVERIFY2(file.isFile() && file.size() > 0, qPrintable(path));
   QCOMPARE(file.isExecutable(), executable);
 }
 
 void TstInstall::programFindsItsLibraryInThePrefix() {
   QProcess ldd;
-  ldd.start(QStringLiteral("ldd"), {prefix_.filePath(QStringLiteral("bin/stelvox"))});
+  ldd.start(QStringLiteral("ldd"), {m_prefix.filePath(QStringLiteral("bin/stelvox"))});
   QVERIFY(ldd.waitForFinished(30000));
   const QString output = QString::fromLocal8Bit(ldd.readAllStandardOutput());
   const QString line =
       output.split(QLatin1Char('\n')).filter(QStringLiteral("libpelmora.so")).value(0);
   QVERIFY2(!line.isEmpty() && !line.contains(QStringLiteral("not found")), qPrintable(output));
   const QString resolved = line.section(QStringLiteral("=> "), 1).section(QLatin1Char(' '), 0, 0);
-  QCOMPARE(QFileInfo(resolved).canonicalPath(), QFileInfo(libDir_).canonicalFilePath());
+  QCOMPARE(QFileInfo(resolved).canonicalPath(), QFileInfo(m_libDir).canonicalFilePath());
 }
 
 void TstInstall::desktopEntryStartsTheInstalledProgram() {
-  QFile entry(prefix_.filePath(QStringLiteral("share/applications/stelvox.desktop")));
+  QFile entry(m_prefix.filePath(QStringLiteral("share/applications/stelvox.desktop")));
   QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
   const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
   QCOMPARE(lines.value(0), QStringLiteral("[Desktop Entry]"));
@@ -85,7 +85,7 @@ void TstInstall::desktopEntryStartsTheInstalledProgram() {
   QVERIFY(lines.contains(QStringLiteral("Icon=stelvox")));
   // Under the prefix given at install time, not the one the build was configured with.
   QVERIFY2(
-      lines.contains(QStringLiteral("Exec=") + prefix_.path() + QStringLiteral("/bin/stelvox")),
+      lines.contains(QStringLiteral("Exec=") + m_prefix.path() + QStringLiteral("/bin/stelvox")),
       qPrintable(lines.join(QLatin1Char('\n'))));
 }
 

@@ -92,51 +92,51 @@ class TstTray : public QObject {
  private:
   QVariant itemProperty(const QString& name);
 
-  QTemporaryDir work_;
-  QProcess xvfb_;
-  QProcess bus_;
-  QProcess program_;
-  QString address_;
-  Watcher watcher_;
-  QString item_;
+  QTemporaryDir m_work;
+  QProcess m_xvfb;
+  QProcess m_bus;
+  QProcess m_program;
+  QString m_address;
+  Watcher m_watcher;
+  QString m_item;
 };
 
 void TstTray::initTestCase() {
   for (const char* tool : {"Xvfb", "dbus-daemon"})
     if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
       QSKIP(qPrintable(QStringLiteral("%1 is not installed (make deps)").arg(tool)));
-  QVERIFY(work_.isValid());
-  for (QProcess* p : {&xvfb_, &bus_}) p->setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb_.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-  bus_.start(QStringLiteral("dbus-daemon"),
-             {QStringLiteral("--session"), QStringLiteral("--nofork"),
-              QStringLiteral("--print-address=1")});
-  for (QProcess* p : {&xvfb_, &bus_}) {
+  QVERIFY(m_work.isValid());
+  for (QProcess* p : {&m_xvfb, &m_bus}) p->setProcessChannelMode(QProcess::SeparateChannels);
+  m_xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+  m_bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"),
+               QStringLiteral("--print-address=1")});
+  for (QProcess* p : {&m_xvfb, &m_bus}) {
     QElapsedTimer clock;
     clock.start();
     while (!p->canReadLine() && clock.elapsed() < 30000) p->waitForReadyRead(500);
     QVERIFY2(p->canReadLine(), p->readAllStandardError().constData());
   }
-  const QString display = QStringLiteral(":") + QString::fromLatin1(xvfb_.readLine().trimmed());
-  address_ = QString::fromLatin1(bus_.readLine().trimmed());
+  const QString display = QStringLiteral(":") + QString::fromLatin1(m_xvfb.readLine().trimmed());
+  m_address = QString::fromLatin1(m_bus.readLine().trimmed());
 
-  QDBusConnection bus = QDBusConnection::connectToBus(address_, QStringLiteral("watcher"));
+  QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("watcher"));
   QVERIFY(bus.isConnected());
-  QVERIFY(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher_,
+  QVERIFY(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &m_watcher,
                              QDBusConnection::ExportAllContents));
   QVERIFY(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
 
   // A copy of its own, so that its log stays out of the build folder.
-  const QString program = work_.filePath(QStringLiteral("stelvox"));
+  const QString program = m_work.filePath(QStringLiteral("stelvox"));
   QVERIFY(QFile::copy(qEnvironmentVariable("STELVOX_PROGRAM"), program));
   QVERIFY(QFile::link(qEnvironmentVariable("STELVOX_CPULOAD"),
-                      work_.filePath(QStringLiteral("stelvox-cpuload"))));
+                      m_work.filePath(QStringLiteral("stelvox-cpuload"))));
   for (const char* folder : {"config", "state", "runtime"})
-    QVERIFY(QDir(work_.path()).mkpath(QString::fromLatin1(folder)));
-  QFile::setPermissions(work_.filePath(QStringLiteral("runtime")),
+    QVERIFY(QDir(m_work.path()).mkpath(QString::fromLatin1(folder)));
+  QFile::setPermissions(m_work.filePath(QStringLiteral("runtime")),
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  QFile devices(work_.filePath(QStringLiteral("devsim.conf")));
+  QFile devices(m_work.filePath(QStringLiteral("devsim.conf")));
   QVERIFY(devices.open(QIODevice::WriteOnly));
   devices.write("/dev/hidraw-tray serial=SIM-0001\n");
   devices.close();
@@ -146,10 +146,10 @@ void TstTray::initTestCase() {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("DISPLAY"), display);
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), work_.filePath(QStringLiteral("config")));
-  env.insert(QStringLiteral("XDG_STATE_HOME"), work_.filePath(QStringLiteral("state")));
-  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), work_.filePath(QStringLiteral("runtime")));
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_work.filePath(QStringLiteral("config")));
+  env.insert(QStringLiteral("XDG_STATE_HOME"), m_work.filePath(QStringLiteral("state")));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_work.filePath(QStringLiteral("runtime")));
   env.insert(QStringLiteral("HOST_SYS"), fixture + QStringLiteral("/sys"));
   env.insert(QStringLiteral("HOST_PROC"), fixture + QStringLiteral("/proc"));
   env.insert(QStringLiteral("LD_PRELOAD"), qEnvironmentVariable("STELVOX_DEVSIM"));
@@ -158,19 +158,19 @@ void TstTray::initTestCase() {
   env.insert(QStringLiteral("ASAN_OPTIONS"),
              QStringLiteral("verify_asan_link_order=0:detect_leaks=0:handle_segv=0:"
                             "handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0"));
-  program_.setProcessEnvironment(env);
-  program_.setWorkingDirectory(work_.path());
-  program_.setProcessChannelMode(QProcess::ForwardedChannels);
-  program_.start(program, QStringList());
-  QVERIFY(program_.waitForStarted(15000));
+  m_program.setProcessEnvironment(env);
+  m_program.setWorkingDirectory(m_work.path());
+  m_program.setProcessChannelMode(QProcess::ForwardedChannels);
+  m_program.start(program, QStringList());
+  QVERIFY(m_program.waitForStarted(15000));
 }
 
 void TstTray::cleanupTestCase() {
-  if (program_.state() != QProcess::NotRunning) {
-    ::kill(static_cast<pid_t>(program_.processId()), SIGTERM);
-    if (!program_.waitForFinished(30000)) program_.kill();
+  if (m_program.state() != QProcess::NotRunning) {
+    ::kill(static_cast<pid_t>(m_program.processId()), SIGTERM);
+    if (!m_program.waitForFinished(30000)) m_program.kill();
   }
-  for (QProcess* p : {&bus_, &xvfb_}) {
+  for (QProcess* p : {&m_bus, &m_xvfb}) {
     p->terminate();
     if (!p->waitForFinished(10000)) p->kill();
   }
@@ -178,7 +178,7 @@ void TstTray::cleanupTestCase() {
 
 QVariant TstTray::itemProperty(const QString& name) {
   QDBusMessage get = QDBusMessage::createMethodCall(
-      item_, QStringLiteral("/StatusNotifierItem"),
+      m_item, QStringLiteral("/StatusNotifierItem"),
       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
   get << QStringLiteral("org.kde.StatusNotifierItem") << name;
   const QDBusMessage reply =
@@ -188,8 +188,8 @@ QVariant TstTray::itemProperty(const QString& name) {
 }
 
 void TstTray::registersItemWithIconToolTipAndMenu() {
-  QTRY_VERIFY_WITH_TIMEOUT(!watcher_.items().isEmpty(), 60000);
-  item_ = watcher_.items().first();
+  QTRY_VERIFY_WITH_TIMEOUT(!m_watcher.items().isEmpty(), 60000);
+  m_item = m_watcher.items().first();
 
   // The icon travels as a name the desktop looks up or as pixmaps.
   const QVariant iconPixmap = itemProperty(QStringLiteral("IconPixmap"));
@@ -215,7 +215,7 @@ void TstTray::registersItemWithIconToolTipAndMenu() {
   QStringList labels;
   const auto readLayout = [&]() {
     QDBusMessage get = QDBusMessage::createMethodCall(
-        item_, menu, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
+        m_item, menu, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
     get << 0 << -1 << QStringList{QStringLiteral("label")};
     const QDBusMessage reply =
         QDBusConnection(QStringLiteral("watcher")).call(get, QDBus::Block, 10000);

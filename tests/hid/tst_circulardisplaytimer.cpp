@@ -13,7 +13,7 @@ constexpr quint8 kCpu = 0x01, kGpu = 0x04, kFan = 0x10;
 class TestCircularDisplayTimer : public QObject {
   Q_OBJECT
 
-  QTemporaryDir config_;
+  QTemporaryDir m_config;
 
   void setItems(int cpu, int gpu, int fan) {
     COMMON::writeSetting(COMMON::kKeyDisplayCpuTemperature, QString::number(cpu));
@@ -23,8 +23,8 @@ class TestCircularDisplayTimer : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
   }
   void init() {
     setItems(1, 1, 1);

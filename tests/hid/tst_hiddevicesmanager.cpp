@@ -15,17 +15,17 @@ using hidtest::writeDevices;
 class TestHIDDevicesManager : public QObject {
   Q_OBJECT
 
-  hidtest::SimulatorFiles files_;
-  const QString& config_ = files_.config;
-  const QString& log_ = files_.log;
+  hidtest::SimulatorFiles m_files;
+  const QString& m_config = m_files.config;
+  const QString& m_log = m_files.log;
 
  private slots:
-  void initTestCase() { QVERIFY(files_.setUp()); }
-  void init() { QFile::remove(log_); }
+  void initTestCase() { QVERIFY(m_files.setUp()); }
+  void init() { QFile::remove(m_log); }
 
   void recordTexts() {
     QVERIFY(
-        writeDevices(config_, {"/dev/hidraw-Sim0 hw=1.10 fw=2.0 uuid=000F10FFFFFFFFFFFFFFFFFF"}));
+        writeDevices(m_config, {"/dev/hidraw-Sim0 hw=1.10 fw=2.0 uuid=000F10FFFFFFFFFFFFFFFFFF"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QCOMPARE(manager.devices().size(), 1);
@@ -78,7 +78,7 @@ class TestHIDDevicesManager : public QObject {
     QFETCH(QString, options);
     QFETCH(bool, stored);
     QFETCH(QString, logged);
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim1 " + options}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim1 " + options}));
     hidtest::LogCapture capture;
     HIDDevicesManager manager;
     QElapsedTimer clock;
@@ -94,7 +94,7 @@ class TestHIDDevicesManager : public QObject {
       QVERIFY2(recognizeLines.first().endsWith(logged), qPrintable(recognizeLines.first()));
     }
     // Every handle that was opened is closed again.
-    const QStringList frames = hidtest::readLog(log_);
+    const QStringList frames = hidtest::readLog(m_log);
     QCOMPARE(frames.filter(" open").size() - frames.filter(" open-fail").size(),
              frames.filter(" close").size());
   }
@@ -107,7 +107,7 @@ class TestHIDDevicesManager : public QObject {
     lines << "/dev/hidraw-sim51 write-delay=2000"
           << "/dev/hidraw-sim52 write-delay=2000"
           << "/dev/hidraw-sim53";
-    QVERIFY(writeDevices(config_, lines));
+    QVERIFY(writeDevices(m_config, lines));
     auto capture = std::make_unique<hidtest::LogCapture>();
     HIDDevicesManager manager;
     HIDRecognizer recognizer;
@@ -144,7 +144,7 @@ class TestHIDDevicesManager : public QObject {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     QVERIFY(file.setPermissions({}));
-    QVERIFY(writeDevices(config_, {node + " fail=open"}));
+    QVERIFY(writeDevices(m_config, {node + " fail=open"}));
     hidtest::LogCapture capture;
     HIDDevicesManager manager;
     {
@@ -165,7 +165,7 @@ class TestHIDDevicesManager : public QObject {
   }
 
   void missingSerialStillArrivesByNotification() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim2 serial=none"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim2 serial=none"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QVERIFY(manager.devices().isEmpty());
@@ -175,7 +175,7 @@ class TestHIDDevicesManager : public QObject {
 
   void failingInterfaceBesideAnsweringOne() {
     QVERIFY(writeDevices(
-        config_, {"/dev/hidraw-sim3 interface=0 fail=write", "/dev/hidraw-sim4 interface=2"}));
+        m_config, {"/dev/hidraw-sim3 interface=0 fail=write", "/dev/hidraw-sim4 interface=2"}));
     hidtest::LogCapture capture;
     HIDDevicesManager manager;
     QVERIFY(!manager.handleArrival("/dev/hidraw-sim3", 0x2E3C, 0x0A15));
@@ -185,23 +185,23 @@ class TestHIDDevicesManager : public QObject {
   }
 
   void nullPathLooksUpInterfaceTwo() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim5 interface=0", "/dev/hidraw-sim6 interface=2",
-                                   "/dev/hidraw-sim7 interface=2"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim5 interface=0", "/dev/hidraw-sim6 interface=2",
+                                    "/dev/hidraw-sim7 interface=2"}));
     HIDDevicesManager manager;
     QVERIFY(manager.recognize(0x2E3C, 0x0A15, nullptr));
     QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM6"}));
 
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim5 interface=0"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim5 interface=0"}));
     HIDDevicesManager none;
     QVERIFY(!none.recognize(0x2E3C, 0x0A15, nullptr));
   }
 
   void arrivalOfAKnownPathOverwrites() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fw=1.0"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim8 fw=1.0"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QCOMPARE(manager.devices().size(), 1);
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fw=3.1"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim8 fw=3.1"}));
     // Paths are opened as the system spells them; another spelling is another node.
     QVERIFY(!manager.handleArrival("/DEV/HIDRAW-SIM8", 0x2E3C, 0x0A15));
     QCOMPARE(manager.devices().first().firmwareVersion, "1.0");
@@ -211,7 +211,7 @@ class TestHIDDevicesManager : public QObject {
   }
 
   void removals() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim9", "/dev/hidraw-sim10"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim9", "/dev/hidraw-sim10"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QCOMPARE(manager.devices().size(), 2);
@@ -222,7 +222,7 @@ class TestHIDDevicesManager : public QObject {
   }
 
   void windowsMessagesReachTheTable() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim11"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim11"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     DeviceChange removal;
@@ -233,16 +233,16 @@ class TestHIDDevicesManager : public QObject {
   }
 
   void damagedSimulatorLinesAreSkipped() {
-    QVERIFY(writeDevices(
-        config_, {"/dev/hidraw-sim14 fail=explode", "/dev/hidraw-sim15 hw=1.x",
-                  "/dev/hidraw-sim16 uuid=12", "# a comment", "", "/dev/hidraw-sim17 serial=OK1"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim14 fail=explode", "/dev/hidraw-sim15 hw=1.x",
+                                    "/dev/hidraw-sim16 uuid=12", "# a comment", "",
+                                    "/dev/hidraw-sim17 serial=OK1"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM17"}));
   }
 
   void tableOrderIsByKey() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim13", "/dev/hidraw-sim12", "/dev/hidraw-a"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim13", "/dev/hidraw-sim12", "/dev/hidraw-a"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QCOMPARE(manager.devices().keys(),

@@ -37,28 +37,28 @@ QList<Frame> framesOf(const QString& log, const QString& path) {
 class TestHIDIntegration : public QObject {
   Q_OBJECT
 
-  QTemporaryDir dir_;
-  QString config_;
-  QString log_;
-  QString screen_;
+  QTemporaryDir m_dir;
+  QString m_config;
+  QString m_log;
+  QString m_screen;
 
  private slots:
   void initTestCase() {
-    QVERIFY(dir_.isValid());
+    QVERIFY(m_dir.isValid());
     QVERIFY2(qEnvironmentVariable("LD_PRELOAD").contains("devsim"),
              "run through ctest: the simulator must be preloaded");
-    config_ = dir_.filePath("devices.conf");
-    log_ = dir_.filePath("frames.log");
-    screen_ = dir_.filePath("screen.txt");
-    qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
-    qputenv("STELVOX_DEVSIM_CONFIG", config_.toLocal8Bit());
-    qputenv("STELVOX_DEVSIM_LOG", log_.toLocal8Bit());
-    qputenv("STELVOX_DEVSIM_SCREEN", screen_.toLocal8Bit());
+    m_config = m_dir.filePath("devices.conf");
+    m_log = m_dir.filePath("frames.log");
+    m_screen = m_dir.filePath("screen.txt");
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_CONFIG", m_config.toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_LOG", m_log.toLocal8Bit());
+    qputenv("STELVOX_DEVSIM_SCREEN", m_screen.toLocal8Bit());
   }
 
   void streamsToTwoDevices() {
-    QVERIFY(writeDevices(
-        config_, {"/dev/hidraw-sim0 serial=A0001 hw=1.2 fw=3.4", "/dev/hidraw-sim1 serial=A0002"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim0 serial=A0001 hw=1.2 fw=3.4",
+                                    "/dev/hidraw-sim1 serial=A0002"}));
     HIDDevicesManager manager;
     manager.scanDevices();
     QCOMPARE(manager.devices().keys(), QStringList({"/DEV/HIDRAW-SIM0", "/DEV/HIDRAW-SIM1"}));
@@ -69,13 +69,13 @@ class TestHIDIntegration : public QObject {
     thread->onSetHardwareData({"47", "23", "61", "8", "1450"});
     thread->setDevices(manager.devices());
     thread->start();
-    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim0").size() >= 6 &&
-                                 framesOf(log_, "/dev/hidraw-sim1").size() >= 6,
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(m_log, "/dev/hidraw-sim0").size() >= 6 &&
+                                 framesOf(m_log, "/dev/hidraw-sim1").size() >= 6,
                              60000);
     thread.reset();
 
     for (const char* path : {"/dev/hidraw-sim0", "/dev/hidraw-sim1"}) {
-      const QList<Frame> frames = framesOf(log_, path);
+      const QList<Frame> frames = framesOf(m_log, path);
       QList<qint64> gaps;
       for (int i = 0; i < frames.size(); ++i) {
         // "A15" devices are only ever told 0x01 while an item is enabled, and no alarm.
@@ -91,7 +91,7 @@ class TestHIDIntegration : public QObject {
       QVERIFY2(gaps[gaps.size() / 2] <= 2000, qPrintable(QString::number(gaps[gaps.size() / 2])));
     }
 
-    QFile screen(screen_);
+    QFile screen(m_screen);
     QVERIFY(screen.open(QIODevice::ReadOnly));
     const QString shown = QString::fromUtf8(screen.readAll());
     QVERIFY2(
@@ -101,14 +101,14 @@ class TestHIDIntegration : public QObject {
 
   void pollingFollowsArrivalAndDeparture() {
     qputenv("STELVOX_HOTPLUG", "poll");
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim2"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim2"}));
     HIDHotplugMonitor monitor;
     QVERIFY(monitor.start());
     QCOMPARE(monitor.source(), HIDHotplugMonitor::Source::Poll);
     QSignalSpy arrived(&monitor, &HIDHotplugMonitor::deviceArrived);
     QSignalSpy removed(&monitor, &HIDHotplugMonitor::deviceRemoved);
 
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim2", "/dev/hidraw-sim3 pid=0B20"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim2", "/dev/hidraw-sim3 pid=0B20"}));
     QVERIFY(arrived.wait(20000));
     QCOMPARE(arrived.first().at(0).toString(), "/dev/hidraw-sim3");
     QCOMPARE(arrived.first().at(1).value<ushort>(), ushort(0x2E3C));
@@ -116,7 +116,7 @@ class TestHIDIntegration : public QObject {
 
     HIDDevicesManager manager;
     manager.scanDevices();
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim3 pid=0B20"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim3 pid=0B20"}));
     QVERIFY(removed.wait(20000));
     QCOMPARE(removed.first().at(0).toString(), "/dev/hidraw-sim2");
     manager.handleRemoval(removed.first().at(0).toString());

@@ -49,17 +49,17 @@ QString field(const QString& line, const QString& name) {
 class TestSendHIDDataThread : public QObject {
   Q_OBJECT
 
-  hidtest::SimulatorFiles files_;
-  const QString& config_ = files_.config;
-  const QString& log_ = files_.log;
+  hidtest::SimulatorFiles m_files;
+  const QString& m_config = m_files.config;
+  const QString& m_log = m_files.log;
 
  private slots:
   void initTestCase() {
-    QVERIFY(files_.setUp());
+    QVERIFY(m_files.setUp());
     // Position 0 (CPU temperature) enabled: the rotation answers 0x01 until it moves.
     QCOMPARE(CircularDisplayTimer::instance()->currentItem(), quint8(0x01));
   }
-  void init() { QFile::remove(log_); }
+  void init() { QFile::remove(m_log); }
 
   void passCarriesTheSample_data() {
     QTest::addColumn<QStringList>("settings");  // name=value pairs
@@ -90,7 +90,7 @@ class TestSendHIDDataThread : public QObject {
     QFETCH(QStringList, settings);
     QFETCH(QStringList, sample);
     QFETCH(QString, expected);
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim0", "/dev/hidraw-sim1"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim0", "/dev/hidraw-sim1"}));
     SendHIDDataThread thread;
     for (const QString& pair : qAsConst(settings))
       thread.onSettingValueChanged(pair.section('=', 0, 0), pair.section('=', 1));
@@ -98,14 +98,14 @@ class TestSendHIDDataThread : public QObject {
     thread.setDevices(table({device("/dev/hidraw-sim0"), device("/dev/hidraw-sim1")}));
     thread.sendDataToHIDDevice();
     for (const char* path : {"/dev/hidraw-sim0", "/dev/hidraw-sim1"}) {
-      const QStringList frames = framesOf(log_, path);
+      const QStringList frames = framesOf(m_log, path);
       QCOMPARE(frames.size(), 1);
       QVERIFY2(frames.first().contains(expected), qPrintable(frames.first()));
     }
   }
 
   void otherProductsGetTheRotationItem() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim2 pid=0B20"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim2 pid=0B20"}));
     SendHIDDataThread thread;
     thread.onSetHardwareData({"40", "10", "91", "10", "300"});
     thread.setDevices(table({device("/dev/hidraw-sim2", "B20")}));
@@ -116,7 +116,7 @@ class TestSendHIDDataThread : public QObject {
       rotation.onChangeData();
       thread.sendDataToHIDDevice();
     }
-    const QStringList frames = framesOf(log_, "/dev/hidraw-sim2");
+    const QStringList frames = framesOf(m_log, "/dev/hidraw-sim2");
     QCOMPARE(frames.size(), 3);
     // Three advances over {0x01, 0x04, 0x10} come back to where they started.
     QCOMPARE(rotation.currentItem(), shown);
@@ -153,7 +153,7 @@ class TestSendHIDDataThread : public QObject {
     QFETCH(QString, logged);
     QStringList devices{"/dev/hidraw-sim4"};
     if (options != "absent") devices << "/dev/hidraw-sim3 " + options;
-    QVERIFY(writeDevices(config_, devices));
+    QVERIFY(writeDevices(m_config, devices));
     hidtest::LogCapture capture;
     auto thread = std::make_unique<SendHIDDataThread>();
     thread->setDevices(table({device("/dev/hidraw-sim3"), device("/dev/hidraw-sim4")}));
@@ -167,23 +167,23 @@ class TestSendHIDDataThread : public QObject {
       QVERIFY2(lines.first().contains("[Error   ]"), qPrintable(lines.first()));
       QVERIFY2(lines.first().endsWith(logged), qPrintable(lines.first()));
     }
-    QCOMPARE(framesOf(log_, "/dev/hidraw-sim4").size(), 1);  // the next device still served
-    const QStringList all = hidtest::readLog(log_);
+    QCOMPARE(framesOf(m_log, "/dev/hidraw-sim4").size(), 1);  // the next device still served
+    const QStringList all = hidtest::readLog(m_log);
     QCOMPARE(all.filter(" open").size() - all.filter(" open-fail").size(),
              all.filter(" close").size());
   }
 
   void emptyTableSendsNothing() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim5"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim5"}));
     hidtest::LogCapture capture;
     SendHIDDataThread thread;
     thread.sendDataToHIDDevice();
-    QVERIFY(hidtest::readLog(log_).isEmpty());
+    QVERIFY(hidtest::readLog(m_log).isEmpty());
     QVERIFY(capture.lines().filter("SendHIDDataThread").isEmpty());
   }
 
   void thresholdsFollowSettings() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim6 pid=0B20"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim6 pid=0B20"}));
     SendHIDDataThread thread;
     thread.onSettingValueChanged(COMMON::kKeyFanRpmAlarm, "1000");
     thread.onSetHardwareData({"40", "10", "40", "10", "900"});
@@ -191,27 +191,27 @@ class TestSendHIDDataThread : public QObject {
     auto& rotation = *CircularDisplayTimer::instance();
     while (rotation.currentItem() != 0x10) rotation.onChangeData();
     thread.sendDataToHIDDevice();
-    const QStringList frames = framesOf(log_, "/dev/hidraw-sim6");
+    const QStringList frames = framesOf(m_log, "/dev/hidraw-sim6");
     QCOMPARE(frames.size(), 1);
     QCOMPARE(field(frames.first(), "alarm"), "0x10");
   }
 
   void pauseAndResume() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim7"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim7"}));
     SendHIDDataThread thread;
     thread.setDevices(table({device("/dev/hidraw-sim7")}));
     thread.start();
-    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim7").size() >= 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(m_log, "/dev/hidraw-sim7").size() >= 2, 20000);
     thread.pauseSending();
     QVERIFY(thread.isPaused());
     // A pass under way and its rest may still finish; after that nothing more is sent.
     // (Only the absence of frames is checked here, which no signal can announce.)
     QTest::qWait(2500);
-    const int paused = framesOf(log_, "/dev/hidraw-sim7").size();
+    const int paused = framesOf(m_log, "/dev/hidraw-sim7").size();
     QTest::qWait(1500);
-    QCOMPARE(framesOf(log_, "/dev/hidraw-sim7").size(), paused);
+    QCOMPARE(framesOf(m_log, "/dev/hidraw-sim7").size(), paused);
     thread.resumeSending();
-    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim7").size() > paused, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(m_log, "/dev/hidraw-sim7").size() > paused, 20000);
   }
 
   void destructionWhilePaused() {
@@ -226,11 +226,11 @@ class TestSendHIDDataThread : public QObject {
 
   // A device that takes frames but never answers must not hold up the program's exit.
   void destructionWhileADeviceNeverAnswers() {
-    QVERIFY(writeDevices(config_, {"/dev/hidraw-sim8 fail=silent-frames"}));
+    QVERIFY(writeDevices(m_config, {"/dev/hidraw-sim8 fail=silent-frames"}));
     auto thread = std::make_unique<SendHIDDataThread>();
     thread->setDevices(table({device("/dev/hidraw-sim8")}));
     thread->start();
-    QTRY_VERIFY_WITH_TIMEOUT(framesOf(log_, "/dev/hidraw-sim8").size() >= 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(framesOf(m_log, "/dev/hidraw-sim8").size() >= 1, 20000);
     QElapsedTimer clock;
     clock.start();
     thread.reset();
@@ -244,8 +244,8 @@ class TestSendHIDDataThread : public QObject {
   void eachDisplayAtItsOwnPace() {
     const QStringList healthy{"/dev/hidraw-sim20", "/dev/hidraw-sim23"};
     const QString stalling = "/dev/hidraw-sim22";
-    QVERIFY(writeDevices(config_, {healthy[0], "/dev/hidraw-sim21 fail=silent-frames",
-                                   stalling + " write-delay=3000", healthy[1]}));
+    QVERIFY(writeDevices(m_config, {healthy[0], "/dev/hidraw-sim21 fail=silent-frames",
+                                    stalling + " write-delay=3000", healthy[1]}));
     auto thread = std::make_unique<SendHIDDataThread>();
     thread->setDevices(table(
         {device(healthy[0]), device("/dev/hidraw-sim21"), device(stalling), device(healthy[1])}));
@@ -262,13 +262,13 @@ class TestSendHIDDataThread : public QObject {
     probe.start(10);
     thread->start();
     QTRY_VERIFY_WITH_TIMEOUT(
-        framesOf(log_, healthy[0]).size() >= 9 && framesOf(log_, healthy[1]).size() >= 9, 30000);
+        framesOf(m_log, healthy[0]).size() >= 9 && framesOf(m_log, healthy[1]).size() >= 9, 30000);
     probe.stop();
     QVERIFY2(longestCall < 100, qPrintable(QString::number(longestCall)));
 
     for (const QString& path : healthy) {
       QList<qint64> gaps;
-      const QStringList frames = framesOf(log_, path);
+      const QStringList frames = framesOf(m_log, path);
       for (int i = 1; i < frames.size(); ++i)
         gaps << frames[i].section(' ', 0, 0).toLongLong() -
                     frames[i - 1].section(' ', 0, 0).toLongLong();
@@ -287,8 +287,9 @@ class TestSendHIDDataThread : public QObject {
     qInfo("destruction took %lld ms", exitMs);
     QVERIFY2(exitMs < 300, qPrintable(QString::number(exitMs)));
     // The stalled write ends on its own later, and its link then closes the device.
-    QTRY_VERIFY_WITH_TIMEOUT(hidtest::readLog(log_).filter(stalling + " close").size() == 1, 10000);
-    const QStringList stalled = framesOf(log_, stalling);
+    QTRY_VERIFY_WITH_TIMEOUT(hidtest::readLog(m_log).filter(stalling + " close").size() == 1,
+                             10000);
+    const QStringList stalled = framesOf(m_log, stalling);
     QVERIFY(!stalled.isEmpty());
     QVERIFY2(stalled.last().section(' ', 0, 0).toLongLong() >= leaving,
              "the exit was not measured during a stalled write");

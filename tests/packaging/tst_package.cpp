@@ -47,9 +47,9 @@ class TstPackage : public QObject {
   void installsRunsAndPurgesInAThrowawayRoot();
 
  private:
-  QTemporaryDir dist_;
-  QString deb_;
-  QString installer_;
+  QTemporaryDir m_dist;
+  QString m_deb;
+  QString m_installer;
 };
 
 void TstPackage::initTestCase() {
@@ -57,22 +57,22 @@ void TstPackage::initTestCase() {
        {"cpack", "dpkg-deb", "lintian", "makeself", "minisign", "Xvfb", "trayer", "xdotool"})
     if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
       QSKIP(qPrintable(QStringLiteral("%1 is not installed (make deps)").arg(tool)));
-  QVERIFY(dist_.isValid());
+  QVERIFY(m_dist.isValid());
   // A sanitized build is no release build: its package is for the install test only.
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   if (qEnvironmentVariableIntValue("STELVOX_SANITIZED") == 1)
     env.insert(QStringLiteral("STELVOX_PACKAGE_CHECKS"), QStringLiteral("validators"));
   const Run package = run(source(QStringLiteral("scripts/package.sh")),
-                          {qEnvironmentVariable("STELVOX_BINARY_DIR"), dist_.path()}, 600000, env);
+                          {qEnvironmentVariable("STELVOX_BINARY_DIR"), m_dist.path()}, 600000, env);
   QVERIFY2(package.exitCode == 0, package.output.constData());
   qInfo("%s", package.output.constData());
-  deb_ = QDir(dist_.path()).entryInfoList({QStringLiteral("stelvox_*.deb")}).value(0).filePath();
-  QVERIFY(!deb_.isEmpty());
+  m_deb = QDir(m_dist.path()).entryInfoList({QStringLiteral("stelvox_*.deb")}).value(0).filePath();
+  QVERIFY(!m_deb.isEmpty());
 }
 
 void TstPackage::releaseIsSigned() {
-  const QString key = dist_.filePath(QStringLiteral("test.key"));
-  const QString pub = dist_.filePath(QStringLiteral("test.pub"));
+  const QString key = m_dist.filePath(QStringLiteral("test.key"));
+  const QString pub = m_dist.filePath(QStringLiteral("test.pub"));
   QCOMPARE(run(QStringLiteral("minisign"),
                {QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"), pub,
                 QStringLiteral("-s"), key},
@@ -80,22 +80,23 @@ void TstPackage::releaseIsSigned() {
                .exitCode,
            0);
   const Run release =
-      run(source(QStringLiteral("scripts/release.sh")), {dist_.path(), key}, 300000);
+      run(source(QStringLiteral("scripts/release.sh")), {m_dist.path(), key}, 300000);
   QVERIFY2(release.exitCode == 0, release.output.constData());
-  installer_ = dist_.filePath(QStringLiteral("StelvoxSetup_V%1.run")
-                                  .arg(QFileInfo(deb_).fileName().section(QLatin1Char('_'), 1, 1)));
-  QVERIFY2(QFileInfo(installer_).isExecutable(), release.output.constData());
+  m_installer =
+      m_dist.filePath(QStringLiteral("StelvoxSetup_V%1.run")
+                          .arg(QFileInfo(m_deb).fileName().section(QLatin1Char('_'), 1, 1)));
+  QVERIFY2(QFileInfo(m_installer).isExecutable(), release.output.constData());
   const Run verify = run(
       QStringLiteral("minisign"),
-      {QStringLiteral("-V"), QStringLiteral("-p"), pub, QStringLiteral("-m"), installer_}, 30000);
+      {QStringLiteral("-V"), QStringLiteral("-p"), pub, QStringLiteral("-m"), m_installer}, 30000);
   QVERIFY2(verify.exitCode == 0, verify.output.constData());
   // Without a key, no signature is left over from an earlier release.
-  QCOMPARE(run(source(QStringLiteral("scripts/release.sh")), {dist_.path()}, 300000).exitCode, 0);
-  QVERIFY(!QFile::exists(installer_ + QStringLiteral(".minisig")));
+  QCOMPARE(run(source(QStringLiteral("scripts/release.sh")), {m_dist.path()}, 300000).exitCode, 0);
+  QVERIFY(!QFile::exists(m_installer + QStringLiteral(".minisig")));
 }
 
 void TstPackage::installsRunsAndPurgesInAThrowawayRoot() {
-  if (installer_.isEmpty()) QSKIP("no update installer was built");
+  if (m_installer.isEmpty()) QSKIP("no update installer was built");
   const QString shots =
       qEnvironmentVariable("STELVOX_BINARY_DIR") + QStringLiteral("/tests/e2e-screens");
   QVERIFY(QDir().mkpath(shots));
@@ -107,8 +108,8 @@ void TstPackage::installsRunsAndPurgesInAThrowawayRoot() {
              QStringLiteral("verify_asan_link_order=0:detect_leaks=0:handle_segv=0:"
                             "handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0"));
   const Run check = run(source(QStringLiteral("tests/packaging/throwaway-root.sh")),
-                        {source(QStringLiteral("tests/packaging/install-check.sh")), deb_,
-                         installer_, qEnvironmentVariable("STELVOX_BINARY_DIR"),
+                        {source(QStringLiteral("tests/packaging/install-check.sh")), m_deb,
+                         m_installer, qEnvironmentVariable("STELVOX_BINARY_DIR"),
                          qEnvironmentVariable("STELVOX_SOURCE_DIR"), shots},
                         600000, env);
   if (check.exitCode == 77) QSKIP("this machine cannot make a throw-away root (root, namespaces)");

@@ -14,21 +14,21 @@ using pelmora::hw::SensorType;
 
 class Item final : public pelmora::hw::IHardware {
  public:
-  Item(HardwareType type, std::string name) : type_(type), name_(std::move(name)) {}
+  Item(HardwareType type, std::string name) : m_type(type), m_name(std::move(name)) {}
 
   Item& sensor(SensorType type, std::optional<float> value) {
-    sensors_.push_back(std::make_unique<pelmora::hw::Sensor>(type, "s"));
-    sensors_.back()->setValue(value);
-    views_.push_back(sensors_.back().get());
+    m_sensors.push_back(std::make_unique<pelmora::hw::Sensor>(type, "s"));
+    m_sensors.back()->setValue(value);
+    m_views.push_back(m_sensors.back().get());
     return *this;
   }
   Item& temperature(std::optional<float> v) { return sensor(SensorType::Temperature, v); }
   Item& load(std::optional<float> v) { return sensor(SensorType::Load, v); }
   Item& fan(std::optional<float> v) { return sensor(SensorType::Fan, v); }
   Item& child(std::unique_ptr<Item> item) {
-    childViews_.push_back(item.get());
-    children_.push_back(std::move(item));
-    return *children_.back();
+    m_childViews.push_back(item.get());
+    m_children.push_back(std::move(item));
+    return *m_children.back();
   }
   Item& child(HardwareType type, std::string name) {
     return child(std::make_unique<Item>(type, std::move(name)));
@@ -38,29 +38,29 @@ class Item final : public pelmora::hw::IHardware {
     ++updates;
     if (throwOnUpdate) throw pelmora::hw::HardwareError("device went away");
   }
-  HardwareType hardwareType() const override { return type_; }
-  std::string name() const override { return name_; }
-  const std::vector<pelmora::hw::IHardware*>& subHardware() const override { return childViews_; }
-  const std::vector<pelmora::hw::ISensor*>& sensors() const override { return views_; }
+  HardwareType hardwareType() const override { return m_type; }
+  std::string name() const override { return m_name; }
+  const std::vector<pelmora::hw::IHardware*>& subHardware() const override { return m_childViews; }
+  const std::vector<pelmora::hw::ISensor*>& sensors() const override { return m_views; }
 
   int updates = 0;
   bool throwOnUpdate = false;
 
  private:
-  HardwareType type_;
-  std::string name_;
-  std::vector<std::unique_ptr<pelmora::hw::Sensor>> sensors_;
-  std::vector<pelmora::hw::ISensor*> views_;
-  std::vector<std::unique_ptr<Item>> children_;
-  std::vector<pelmora::hw::IHardware*> childViews_;
+  HardwareType m_type;
+  std::string m_name;
+  std::vector<std::unique_ptr<pelmora::hw::Sensor>> m_sensors;
+  std::vector<pelmora::hw::ISensor*> m_views;
+  std::vector<std::unique_ptr<Item>> m_children;
+  std::vector<pelmora::hw::IHardware*> m_childViews;
 };
 
 class Computer final : public pelmora::hw::Computer {
  public:
   Item& add(HardwareType type, std::string name) {
-    items_.push_back(std::make_unique<Item>(type, std::move(name)));
-    views_.push_back(items_.back().get());
-    return *items_.back();
+    m_items.push_back(std::make_unique<Item>(type, std::move(name)));
+    m_views.push_back(m_items.back().get());
+    return *m_items.back();
   }
   void open() override {
     ++opens;
@@ -70,15 +70,15 @@ class Computer final : public pelmora::hw::Computer {
   void setGPUEnabled(bool) override { ++enables; }
   void setMainboardEnabled(bool) override { ++enables; }
   void setFanControllerEnabled(bool) override { ++enables; }
-  const std::vector<pelmora::hw::IHardware*>& hardware() const override { return views_; }
+  const std::vector<pelmora::hw::IHardware*>& hardware() const override { return m_views; }
 
   int opens = 0;
   int enables = 0;
   bool failOpen = false;
 
  private:
-  std::vector<std::unique_ptr<Item>> items_;
-  std::vector<pelmora::hw::IHardware*> views_;
+  std::vector<std::unique_ptr<Item>> m_items;
+  std::vector<pelmora::hw::IHardware*> m_views;
 };
 
 }  // namespace fake

@@ -10,25 +10,25 @@
 class TestPelmoraExport : public QObject {
   Q_OBJECT
 
-  void* library_ = nullptr;
+  void* m_library = nullptr;
 
  private slots:
   void initTestCase() {
     fixtures::useRoots(fixtures::path("laptop"));
     const QByteArray path = qgetenv("STELVOX_BINARY_DIR") + "/bin/libpelmora.so";
-    library_ = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
-    QVERIFY2(library_, dlerror());
+    m_library = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+    QVERIFY2(m_library, dlerror());
   }
 
   void exportsOnlyTheQueryByItsPlainName() {
-    QVERIFY(dlsym(library_, "PLM_GetHardwareInfo"));
-    QVERIFY(!dlsym(library_, "_ZN7pelmora7Pelmora11GetInstanceEv"));
-    QVERIFY(!dlsym(library_, "_ZN7pelmora8platform14createComputerEv"));
+    QVERIFY(dlsym(m_library, "PLM_GetHardwareInfo"));
+    QVERIFY(!dlsym(m_library, "_ZN7pelmora7Pelmora11GetInstanceEv"));
+    QVERIFY(!dlsym(m_library, "_ZN7pelmora8platform14createComputerEv"));
   }
 
   void queriesReuseTheFirstInstance() {
     using Query = bool (*)(pelmora::HardwareDatas&);
-    const auto query = reinterpret_cast<Query>(dlsym(library_, "PLM_GetHardwareInfo"));
+    const auto query = reinterpret_cast<Query>(dlsym(m_library, "PLM_GetHardwareInfo"));
     QVERIFY(query);
     pelmora::HardwareDatas first;
     QVERIFY(query(first));

@@ -23,22 +23,22 @@ QByteArray dataLine(const QByteArray& value) {
 class FeedDevice : public QIODevice {
  public:
   FeedDevice() { open(QIODevice::ReadOnly); }
-  void feed(const QByteArray& bytes) { pending_ += bytes; }
+  void feed(const QByteArray& bytes) { m_pending += bytes; }
   bool isSequential() const override { return true; }
-  qint64 bytesAvailable() const override { return pending_.size() + QIODevice::bytesAvailable(); }
-  bool canReadLine() const override { return pending_.contains('\n') || QIODevice::canReadLine(); }
+  qint64 bytesAvailable() const override { return m_pending.size() + QIODevice::bytesAvailable(); }
+  bool canReadLine() const override { return m_pending.contains('\n') || QIODevice::canReadLine(); }
 
  protected:
   qint64 readData(char* data, qint64 maxSize) override {
-    const qint64 n = qMin<qint64>(maxSize, pending_.size());
-    memcpy(data, pending_.constData(), size_t(n));
-    pending_.remove(0, int(n));
+    const qint64 n = qMin<qint64>(maxSize, m_pending.size());
+    memcpy(data, m_pending.constData(), size_t(n));
+    m_pending.remove(0, int(n));
     return n;
   }
   qint64 writeData(const char*, qint64) override { return -1; }
 
  private:
-  QByteArray pending_;
+  QByteArray m_pending;
 };
 
 QString helperBinary() {
@@ -52,14 +52,14 @@ Q_DECLARE_METATYPE(std::optional<int>)
 class TestCpuUsage : public QObject {
   Q_OBJECT
 
-  std::optional<testsupport::LogCapture> quiet_;
+  std::optional<testsupport::LogCapture> m_quiet;
 
  private slots:
   void initTestCase() {
     // Unreadable values are logged; keep the output to the test's own lines.
-    quiet_.emplace();
+    m_quiet.emplace();
   }
-  void cleanupTestCase() { quiet_.reset(); }
+  void cleanupTestCase() { m_quiet.reset(); }
 
   void parseLine_data() {
     QTest::addColumn<QByteArray>("line");

@@ -31,10 +31,10 @@ QByteArray procStat(const QByteArray& cpuFields) {
 class TestCpuLoadHelper : public QObject {
   Q_OBJECT
 
-  QTemporaryDir proc_;
+  QTemporaryDir m_proc;
 
   void writeStat(const QByteArray& cpuFields) {
-    QSaveFile file(proc_.filePath(QStringLiteral("stat")));  // replaced whole, never half-read
+    QSaveFile file(m_proc.filePath(QStringLiteral("stat")));  // replaced whole, never half-read
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(procStat(cpuFields));
     QVERIFY(file.commit());
@@ -45,7 +45,7 @@ class TestCpuLoadHelper : public QObject {
   void initTestCase() {
     QVERIFY(QFile::exists(helperBinary()));
     QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    qputenv("HOST_PROC", proc_.path().toLocal8Bit());
+    qputenv("HOST_PROC", m_proc.path().toLocal8Bit());
   }
 
   void lines() {

@@ -28,9 +28,9 @@ using fixtures::writeFile;
 class TestCpuUsageSampler : public QObject {
   Q_OBJECT
 
-  std::optional<testsupport::LogCapture> quiet_;
+  std::optional<testsupport::LogCapture> m_quiet;
 
-  QTemporaryDir root_;
+  QTemporaryDir m_root;
 
   QString rate() const {
     return HardwareInfoReader::instance()->currentHardwareInfo().strCPUUsageRate;
@@ -41,20 +41,20 @@ class TestCpuUsageSampler : public QObject {
     QVERIFY(QFile::exists(helperBinary()));
     // A machine standing still: the library finds no load, so every value in the
     // usage field comes from the helper, which reports 0 for a still /proc/stat.
-    QVERIFY(writeFile(root_.filePath("proc/stat"),
+    QVERIFY(writeFile(m_root.filePath("proc/stat"),
                       "cpu  100 0 100 800 0 0 0 0 0 0\ncpu0 100 0 100 800 0 0 0 0 0 0\n"));
     // The msr module counts as loaded but has no devices: nothing is loaded or read.
-    QVERIFY(QDir().mkpath(root_.filePath("sys/module/msr")));
-    QVERIFY(QDir().mkpath(root_.filePath("dev")));
-    qputenv("HOST_PROC", root_.filePath("proc").toLocal8Bit());
-    qputenv("HOST_SYS", root_.filePath("sys").toLocal8Bit());
-    qputenv("HOST_DEV", root_.filePath("dev").toLocal8Bit());
+    QVERIFY(QDir().mkpath(m_root.filePath("sys/module/msr")));
+    QVERIFY(QDir().mkpath(m_root.filePath("dev")));
+    qputenv("HOST_PROC", m_root.filePath("proc").toLocal8Bit());
+    qputenv("HOST_SYS", m_root.filePath("sys").toLocal8Bit());
+    qputenv("HOST_DEV", m_root.filePath("dev").toLocal8Bit());
     // Orphaned helpers of the killed program come to this process to be reaped.
     QCOMPARE(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    quiet_.emplace();
+    m_quiet.emplace();
   }
 
-  void cleanupTestCase() { quiet_.reset(); }
+  void cleanupTestCase() { m_quiet.reset(); }
 
   void helperValueReachesTheSample() {
     cpuusage::setHelperPath(helperBinary());

@@ -23,8 +23,8 @@ QString sampleText(const COMMON::HardwareInfo& info) {
 class TestHardwareInfoReader : public QObject {
   Q_OBJECT
 
-  QTemporaryDir root_;
-  QString hwmon(const QString& file) const { return root_.path() + "/sys/class/hwmon/" + file; }
+  QTemporaryDir m_root;
+  QString hwmon(const QString& file) const { return m_root.path() + "/sys/class/hwmon/" + file; }
 
   // One pass run directly; returns the sample it emitted.
   QString pass() {
@@ -40,17 +40,17 @@ class TestHardwareInfoReader : public QObject {
     QByteArray content(0x19C + 8, '\0');
     const quint32 low = quint32(readout) << 16 | quint32(WRingDriver::kReadingValid);
     for (int i = 0; i < 4; ++i) content[0x19C + i] = char((low >> (8 * i)) & 0xff);
-    return fixtures::writeFile(root_.path() + "/dev/cpu/0/msr", content);
+    return fixtures::writeFile(m_root.path() + "/dev/cpu/0/msr", content);
   }
 
  private slots:
   void initTestCase() {
     qRegisterMetaType<COMMON::HardwareInfo>();
-    QVERIFY(fixtures::copyTree("amd-desktop", root_.path()));
+    QVERIFY(fixtures::copyTree("amd-desktop", m_root.path()));
     // A processor whose register cannot be read: the driver gives 0, nothing is loaded.
-    QVERIFY(fixtures::writeFile(root_.path() + "/dev/cpu/0/msr", ""));
-    fixtures::useRoots(root_.path());
-    cpuusage::setHelperPath(root_.path() + "/no-such-helper");
+    QVERIFY(fixtures::writeFile(m_root.path() + "/dev/cpu/0/msr", ""));
+    fixtures::useRoots(m_root.path());
+    cpuusage::setHelperPath(m_root.path() + "/no-such-helper");
     QCOMPARE(HardwareInfoReader::instance()->currentHardwareInfo().strCPUUsageRate, QString("--"));
   }
 
@@ -76,12 +76,12 @@ class TestHardwareInfoReader : public QObject {
     QVERIFY(writeMsr(40));
     QCOMPARE(pass().section(' ', 0, 0), QString("60"));
     QCOMPARE(pass().section(' ', 0, 0), QString("60"));
-    QVERIFY(fixtures::writeFile(root_.path() + "/dev/cpu/0/msr", ""));
+    QVERIFY(fixtures::writeFile(m_root.path() + "/dev/cpu/0/msr", ""));
     QCOMPARE(pass().section(' ', 0, 0), QString("50"));  // the limiter reached 50 meanwhile
   }
 
   void cpuUsageFromTheHelperWhenTheLibraryHasNone() {
-    const QString helper = root_.path() + "/helper.sh";
+    const QString helper = m_root.path() + "/helper.sh";
     QVERIFY(fixtures::writeFile(helper,
                                 "#!/bin/sh\n"
                                 "printf '\"(PDH-CSV 4.0)\",\"%s\"\\r\\n' \"$1\"\n"
@@ -97,7 +97,7 @@ class TestHardwareInfoReader : public QObject {
   }
 
   void cpuUsageFromTheLibraryLoad() {
-    const QString stat = root_.path() + "/proc/stat";
+    const QString stat = m_root.path() + "/proc/stat";
     QFile in(stat);
     QVERIFY(in.open(QIODevice::ReadOnly));
     QByteArray text = in.readAll();

@@ -50,67 +50,67 @@ Q_DECLARE_METATYPE(TjMax)
 class TestWRing : public QObject {
   Q_OBJECT
 
-  QTemporaryDir root_;
-  QString dev_, sys_, bin_, callLog_;
-  std::optional<testsupport::LogCapture> log_;
+  QTemporaryDir m_root;
+  QString m_dev, m_sys, m_bin, m_callLog;
+  std::optional<testsupport::LogCapture> m_log;
 
-  QStringList errorLines() const { return log_->lines().filter(QStringLiteral("] [Error   ] ")); }
+  QStringList errorLines() const { return m_log->lines().filter(QStringLiteral("] [Error   ] ")); }
 
   // A processor's msr device: the register at its offset, or a file too short to
   // read from when `value` is empty.
   void addProcessor(int n, std::optional<std::uint64_t> value) {
-    QVERIFY(QDir().mkpath(QStringLiteral("%1/cpu/%2").arg(dev_).arg(n)));
-    writeMsr(QStringLiteral("%1/cpu/%2/msr").arg(dev_).arg(n), value);
+    QVERIFY(QDir().mkpath(QStringLiteral("%1/cpu/%2").arg(m_dev).arg(n)));
+    writeMsr(QStringLiteral("%1/cpu/%2/msr").arg(m_dev).arg(n), value);
   }
 
   static void writeMsr(const QString& path, std::optional<std::uint64_t> value) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     if (!value) return;
-    const std::uint64_t register_ = *value;
+    const std::uint64_t registerValue = *value;
     QVERIFY(file.seek(WRingDriver::kThermStatusRegister));
-    QCOMPARE(file.write(reinterpret_cast<const char*>(&register_), 8), qint64(8));
+    QCOMPARE(file.write(reinterpret_cast<const char*>(&registerValue), 8), qint64(8));
   }
 
   QStringList modprobeCalls() const {
-    QFile file(callLog_);
+    QFile file(m_callLog);
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   }
 
  private slots:
   void initTestCase() {
-    QVERIFY(root_.isValid());
-    bin_ = root_.filePath(QStringLiteral("bin"));
-    QVERIFY(QDir().mkpath(bin_));
-    QFile script(bin_ + QStringLiteral("/modprobe"));
+    QVERIFY(m_root.isValid());
+    m_bin = m_root.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(m_bin));
+    QFile script(m_bin + QStringLiteral("/modprobe"));
     QVERIFY(script.open(QIODevice::WriteOnly));
     script.write(kFakeModprobe);
     script.close();
     QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     // The real modprobe must never be reached from here.
-    qputenv("PATH", bin_.toLocal8Bit() + ':' + qgetenv("PATH"));
-    const QString tmpl = root_.filePath(QStringLiteral("msr-template"));
+    qputenv("PATH", m_bin.toLocal8Bit() + ':' + qgetenv("PATH"));
+    const QString tmpl = m_root.filePath(QStringLiteral("msr-template"));
     writeMsr(tmpl, thermStatus(35));
     qputenv("FAKE_MSR_TEMPLATE", tmpl.toLocal8Bit());
   }
 
   void init() {
     static int round = 0;
-    const QString base = root_.filePath(QStringLiteral("case%1").arg(++round));
-    dev_ = base + QStringLiteral("/dev");
-    sys_ = base + QStringLiteral("/sys");
-    callLog_ = base + QStringLiteral("/modprobe.log");
-    QVERIFY(QDir().mkpath(dev_));
-    QVERIFY(QDir().mkpath(sys_ + QStringLiteral("/module")));
-    qputenv("HOST_DEV", dev_.toLocal8Bit());
-    qputenv("HOST_SYS", sys_.toLocal8Bit());
-    qputenv("FAKE_MODPROBE_LOG", callLog_.toLocal8Bit());
+    const QString base = m_root.filePath(QStringLiteral("case%1").arg(++round));
+    m_dev = base + QStringLiteral("/dev");
+    m_sys = base + QStringLiteral("/sys");
+    m_callLog = base + QStringLiteral("/modprobe.log");
+    QVERIFY(QDir().mkpath(m_dev));
+    QVERIFY(QDir().mkpath(m_sys + QStringLiteral("/module")));
+    qputenv("HOST_DEV", m_dev.toLocal8Bit());
+    qputenv("HOST_SYS", m_sys.toLocal8Bit());
+    qputenv("FAKE_MODPROBE_LOG", m_callLog.toLocal8Bit());
     qputenv("FAKE_MODPROBE_MODE", "fail");
-    log_.emplace();
+    m_log.emplace();
   }
 
-  void cleanup() { log_.reset(); }
+  void cleanup() { m_log.reset(); }
 
   void temperatureFromThermStatus_data() {
     QTest::addColumn<quint64>("value");
@@ -174,7 +174,7 @@ class TestWRing : public QObject {
   void temperatureTargetIsReadFromTheDevice() {
     addProcessor(0, thermStatus(40));
     addProcessor(1, thermStatus(40));
-    QFile target(dev_ + QStringLiteral("/cpu/1/msr"));
+    QFile target(m_dev + QStringLiteral("/cpu/1/msr"));
     QVERIFY(target.open(QIODevice::ReadWrite));
     const std::uint64_t tjMax90 = 90u << 16;
     QVERIFY(target.seek(WRingDriver::kTemperatureTargetRegister));
@@ -195,7 +195,7 @@ class TestWRing : public QObject {
     QVERIFY(driver.InitializeWRing());
     QCOMPARE(driver.readProcessorTemperature(), 57u);
     // The registers are read anew on every call.
-    writeMsr(dev_ + QStringLiteral("/cpu/0/msr"), thermStatus(20));
+    writeMsr(m_dev + QStringLiteral("/cpu/0/msr"), thermStatus(20));
     QCOMPARE(driver.readProcessorTemperature(), 62u);
     QVERIFY(errorLines().isEmpty());
     // Devices already there: no module was loaded, so none is unloaded.
@@ -217,14 +217,14 @@ class TestWRing : public QObject {
   void unopenableProcessorCountsAsFailedRead() {
     addProcessor(0, thermStatus(40));
     addProcessor(1, thermStatus(40));
-    QVERIFY(QDir().mkpath(dev_ + QStringLiteral("/cpu/2")));  // no device node
+    QVERIFY(QDir().mkpath(m_dev + QStringLiteral("/cpu/2")));  // no device node
     WRingDriver driver;
     QVERIFY(driver.InitializeWRing());
     QCOMPARE(driver.readProcessorTemperature(), 40u);
     QCOMPARE(errorLines().size(), 1);
     QVERIFY2(errorLines()[0].contains(QStringLiteral("HardwareInfoReader::OpenWRingDriver(): ")),
              qPrintable(errorLines()[0]));
-    QVERIFY(errorLines()[0].contains(dev_ + QStringLiteral("/cpu/2/msr")));
+    QVERIFY(errorLines()[0].contains(m_dev + QStringLiteral("/cpu/2/msr")));
   }
 
   void missingDeviceGivesZeroAndOneErrorLine() {
@@ -236,7 +236,7 @@ class TestWRing : public QObject {
     const QString line = errorLines()[0];
     QVERIFY2(line.contains(QStringLiteral("HardwareInfoReader::InitializeWRing(): ")),
              qPrintable(line));
-    QVERIFY2(line.contains(dev_ + QStringLiteral("/cpu/0/msr")), qPrintable(line));
+    QVERIFY2(line.contains(m_dev + QStringLiteral("/cpu/0/msr")), qPrintable(line));
     QVERIFY2(line.contains(QStringLiteral("Module msr not found")), qPrintable(line));
     // Nothing was loaded, so nothing is unloaded.
     driver.RemoveWRingService();
@@ -246,13 +246,13 @@ class TestWRing : public QObject {
   void openFailureIsLoggedWithThePath() {
     if (geteuid() == 0) QSKIP("root opens any file; the permission case needs another user");
     addProcessor(0, thermStatus(40));
-    QVERIFY(QFile::setPermissions(dev_ + QStringLiteral("/cpu/0/msr"), QFile::Permissions()));
+    QVERIFY(QFile::setPermissions(m_dev + QStringLiteral("/cpu/0/msr"), QFile::Permissions()));
     WRingDriver driver;
     QVERIFY(!driver.InitializeWRing());
     QCOMPARE(driver.readProcessorTemperature(), 0u);
     QCOMPARE(errorLines().size(), 1);
     QVERIFY(errorLines()[0].contains(QStringLiteral("HardwareInfoReader::OpenWRingDriver(): ")));
-    QVERIFY(errorLines()[0].contains(QStringLiteral("last error code: 13 (") + dev_));
+    QVERIFY(errorLines()[0].contains(QStringLiteral("last error code: 13 (") + m_dev));
     QVERIFY(modprobeCalls().isEmpty());
   }
 
@@ -273,7 +273,7 @@ class TestWRing : public QObject {
   }
 
   void moduleLoadedWithoutDevicesIsNotLoadedAgain() {
-    QVERIFY(QDir().mkpath(sys_ + QStringLiteral("/module/msr")));
+    QVERIFY(QDir().mkpath(m_sys + QStringLiteral("/module/msr")));
     WRingDriver driver;
     QVERIFY(!driver.InitializeWRing());
     QVERIFY(modprobeCalls().isEmpty());

@@ -29,17 +29,17 @@ class TstSingleInstance : public QObject {
   std::unique_ptr<QProcess> start(const QString& runtimeDir = QString());
   bool waitForLine(QProcess& process, const QByteArray& line, int timeoutMs = 15000);
 
-  std::unique_ptr<QTemporaryDir> runtime_;
-  std::vector<std::unique_ptr<QProcess>> started_;
+  std::unique_ptr<QTemporaryDir> m_runtime;
+  std::vector<std::unique_ptr<QProcess>> m_started;
 };
 
 void TstSingleInstance::init() {
-  runtime_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(runtime_->isValid());
+  m_runtime = std::make_unique<QTemporaryDir>();
+  QVERIFY(m_runtime->isValid());
 }
 
 void TstSingleInstance::cleanup() {
-  for (auto& process : started_) {
+  for (auto& process : m_started) {
     if (process->state() == QProcess::NotRunning) continue;
     process->closeWriteChannel();
     if (!process->waitForFinished(10000)) {
@@ -47,15 +47,15 @@ void TstSingleInstance::cleanup() {
       process->waitForFinished(5000);
     }
   }
-  started_.clear();
+  m_started.clear();
 }
 
 std::unique_ptr<QProcess> TstSingleInstance::start(const QString& runtimeDir) {
   auto process = std::make_unique<QProcess>();
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-             runtimeDir.isEmpty() ? runtime_->path() : runtimeDir);
-  env.insert(QStringLiteral("TMPDIR"), runtime_->path());
+             runtimeDir.isEmpty() ? m_runtime->path() : runtimeDir);
+  env.insert(QStringLiteral("TMPDIR"), m_runtime->path());
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   const QString source = qEnvironmentVariable("STELVOX_SOURCE_DIR");
   if (!source.isEmpty())
@@ -103,7 +103,7 @@ void TstSingleInstance::secondStartEndsAndBringsFirstForward() {
 
   QVERIFY(waitForLine(*first, "shown"));
   QCOMPARE(first->state(), QProcess::Running);
-  started_.push_back(std::move(first));
+  m_started.push_back(std::move(first));
 }
 
 void TstSingleInstance::staleNameIsTakenOver_data() {
@@ -114,7 +114,7 @@ void TstSingleInstance::staleNameIsTakenOver_data() {
 
 void TstSingleInstance::staleNameIsTakenOver() {
   QFETCH(bool, killInstance);
-  const QString address = runtime_->filePath(QStringLiteral("MorrowickStelvox"));
+  const QString address = m_runtime->filePath(QStringLiteral("MorrowickStelvox"));
   if (killInstance) {
     auto killed = start();
     QVERIFY(waitForLine(*killed, "listening 1"));
@@ -134,7 +134,7 @@ void TstSingleInstance::staleNameIsTakenOver() {
   QVERIFY(probe->waitForFinished(15000));
   QCOMPARE(probe->exitCode(), 0);
   QVERIFY(probe->readAllStandardOutput().contains("running 1"));
-  started_.push_back(std::move(next));
+  m_started.push_back(std::move(next));
 }
 
 void TstSingleInstance::sessionsWithOwnRuntimeFolderDoNotMeet() {
@@ -145,8 +145,8 @@ void TstSingleInstance::sessionsWithOwnRuntimeFolderDoNotMeet() {
   auto second = start(otherSession.path());
   QVERIFY(waitForLine(*second, "running 0"));
   QVERIFY(waitForLine(*second, "listening 1"));
-  started_.push_back(std::move(first));
-  started_.push_back(std::move(second));
+  m_started.push_back(std::move(first));
+  m_started.push_back(std::move(second));
 }
 
 void TstSingleInstance::serverAddress_data() {
@@ -161,7 +161,7 @@ void TstSingleInstance::serverAddress_data() {
 void TstSingleInstance::serverAddress() {
   QFETCH(QString, runtimeDir);
   QFETCH(bool, insideRuntimeDir);
-  if (runtimeDir == QStringLiteral("<temp>")) runtimeDir = runtime_->path();
+  if (runtimeDir == QStringLiteral("<temp>")) runtimeDir = m_runtime->path();
   const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
   if (runtimeDir.isNull())
     qunsetenv("XDG_RUNTIME_DIR");

@@ -41,26 +41,26 @@ class TestAlarmNotifier : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(config_.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
-    bus_.start(QStringLiteral("dbus-daemon"),
-               {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                QStringLiteral("--print-address")});
-    QVERIFY2(bus_.waitForStarted(10000), "dbus-daemon is installed by the project's scripts");
-    QTRY_VERIFY_WITH_TIMEOUT(bus_.canReadLine(), 10000);
-    const QByteArray address = bus_.readLine().trimmed();
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                 QStringLiteral("--print-address")});
+    QVERIFY2(m_bus.waitForStarted(10000), "dbus-daemon is installed by the project's scripts");
+    QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 10000);
+    const QByteArray address = m_bus.readLine().trimmed();
     // Read by Qt when the session bus is first used, which is after this.
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     QDBusConnection service = QDBusConnection::connectToBus(QString::fromUtf8(address), "service");
     QVERIFY(service.isConnected());
-    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service_,
+    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &m_service,
                                    QDBusConnection::ExportAllSlots));
     QVERIFY(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
   }
   void cleanupTestCase() {
     QDBusConnection::disconnectFromBus("service");
-    bus_.kill();
-    bus_.waitForFinished(10000);
+    m_bus.kill();
+    m_bus.waitForFinished(10000);
   }
 
   // Each row: samples in order (CPU temp, CPU use, GPU temp, GPU use, fan; 60 s apart
@@ -116,14 +116,15 @@ class TestAlarmNotifier : public QObject {
     qint64 now = 0;
     notifier.setClock([&now]() { return now; });
     notifier.onReadHardwareInfo(sample("92", "10", "50", "10", "1000"));
-    QTRY_COMPARE(service_.received.size(), 1);
-    QCOMPARE(service_.received.last(), QStringLiteral("报警：CPU温度|CPU温度为92℃，报警阈值90℃。"));
+    QTRY_COMPARE(m_service.received.size(), 1);
+    QCOMPARE(m_service.received.last(),
+             QStringLiteral("报警：CPU温度|CPU温度为92℃，报警阈值90℃。"));
 
     notifier.onReadHardwareInfo(sample("93", "10", "50", "10", "1000"));
     notifier.onSettingInfoChanged(COMMON::kKeyTemperatureUnit, QStringLiteral("1"));
     notifier.onReadHardwareInfo(sample("93", "10", "91", "10", "1000"));
-    QTRY_COMPARE(service_.received.size(), 2);
-    QCOMPARE(service_.received.last(),
+    QTRY_COMPARE(m_service.received.size(), 2);
+    QCOMPARE(m_service.received.last(),
              QStringLiteral("报警：GPU温度|GPU温度为195℉，报警阈值194℉。"));
 
     notifier.onSettingInfoChanged(COMMON::kKeyAlarmNotifications, QStringLiteral("0"));
@@ -131,15 +132,15 @@ class TestAlarmNotifier : public QObject {
     notifier.onSettingInfoChanged(COMMON::kKeyAlarmNotifications, QStringLiteral("1"));
     notifier.onSettingInfoChanged(COMMON::kKeyFanRpmAlarm, QStringLiteral("500"));
     notifier.onReadHardwareInfo(sample("93", "99", "91", "10", "400"));
-    QTRY_COMPARE(service_.received.size(), 3);
-    QCOMPARE(service_.received.last(),
+    QTRY_COMPARE(m_service.received.size(), 3);
+    QCOMPARE(m_service.received.last(),
              QStringLiteral("报警：风扇转速|风扇转速为400RPM，报警阈值500RPM。"));
   }
 
  private:
-  QTemporaryDir config_;
-  QProcess bus_;
-  NotificationService service_;
+  QTemporaryDir m_config;
+  QProcess m_bus;
+  NotificationService m_service;
 };
 
 QTEST_MAIN(TestAlarmNotifier)

@@ -65,8 +65,8 @@ class TestCatalogues : public QObject {
 
  private:
   QString translate(const QString& catalogue, const Message& m);
-  QVector<Message> program_;
-  QTemporaryDir work_;
+  QVector<Message> m_program;
+  QTemporaryDir m_work;
 };
 
 void TestCatalogues::initTestCase() {
@@ -78,7 +78,7 @@ void TestCatalogues::initTestCase() {
     const QString folder = root + QLatin1Char('/') + QLatin1String(subsystem);
     if (QDir(folder).exists()) arguments << folder;
   }
-  const QString ts = work_.filePath(QStringLiteral("program.ts"));
+  const QString ts = m_work.filePath(QStringLiteral("program.ts"));
   arguments << QStringLiteral("-locations") << QStringLiteral("none") << QStringLiteral("-silent")
             << QStringLiteral("-ts") << ts;
   QProcess process;
@@ -86,9 +86,9 @@ void TestCatalogues::initTestCase() {
   process.start(lupdate, arguments);
   QVERIFY2(process.waitForFinished(240000), qPrintable(lupdate + ": " + process.errorString()));
   QVERIFY2(process.exitCode() == 0, process.readAll().constData());
-  program_ = readTs(ts);
+  m_program = readTs(ts);
   // The interface alone has some fifty texts; fewer means the scan went wrong.
-  QVERIFY2(program_.size() >= 45, qPrintable(QString::number(program_.size())));
+  QVERIFY2(m_program.size() >= 45, qPrintable(QString::number(m_program.size())));
 }
 
 QString TestCatalogues::translate(const QString& catalogue, const Message& m) {
@@ -110,7 +110,7 @@ void TestCatalogues::everyTextIsTranslated() {
   QTranslator translator;
   QVERIFY(translator.load(catalogue));
   QStringList missing;
-  for (const Message& m : qAsConst(program_)) {
+  for (const Message& m : qAsConst(m_program)) {
     const QByteArray comment = m.comment.toUtf8();
     const QString text =
         translator.translate(m.context.toUtf8().constData(), m.source.toUtf8().constData(),
@@ -122,7 +122,7 @@ void TestCatalogues::everyTextIsTranslated() {
 
 void TestCatalogues::traditionalHasNoSimplifiedLeftovers() {
   QStringList leftovers;
-  for (const Message& m : qAsConst(program_)) {
+  for (const Message& m : qAsConst(m_program)) {
     const QString text = translate(QStringLiteral(":/zh_TW.qm"), m);
     // The language choice names itself in its own script in every catalogue.
     if (m.source == QStringLiteral("简体中文")) continue;
@@ -139,7 +139,7 @@ void TestCatalogues::traditionalHasNoSimplifiedLeftovers() {
 void TestCatalogues::englishHasNoChinese() {
   const QRegularExpression han(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"));
   QStringList chinese;
-  for (const Message& m : qAsConst(program_)) {
+  for (const Message& m : qAsConst(m_program)) {
     if (m.source == QStringLiteral("简体中文") || m.source == QStringLiteral("繁體中文")) continue;
     const QString text = translate(QStringLiteral(":/eg_EN.qm"), m);
     if (han.match(text).hasMatch()) chinese << m.context + QStringLiteral(": ") + text;

@@ -13,8 +13,8 @@ class TestHistoryPane : public QObject {
 
  private slots:
   void init() {
-    config_ = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
+    m_config = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
   }
 
   void ringKeepsTheLastTenMinutes() {
@@ -89,7 +89,7 @@ class TestHistoryPane : public QObject {
   }
 
  private:
-  std::unique_ptr<QTemporaryDir> config_;
+  std::unique_ptr<QTemporaryDir> m_config;
 };
 
 QTEST_MAIN(TestHistoryPane)

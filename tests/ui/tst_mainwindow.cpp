@@ -84,53 +84,53 @@ class TestMainWindow : public QObject {
   QStringList trayDevices() const;
   QString text(const char* lineEdit) const;
 
-  QTemporaryDir root_;
-  QString devsimConfig_;
-  std::unique_ptr<TrayDesktopWindow> window_;
+  QTemporaryDir m_root;
+  QString m_devsimConfig;
+  std::unique_ptr<TrayDesktopWindow> m_window;
 };
 
 void TestMainWindow::initTestCase() {
-  QVERIFY(root_.isValid());
+  QVERIFY(m_root.isValid());
   // Nothing of the machine's own: settings, sensors and devices all come from here.
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(root_.filePath("config")));
-  QDir().mkpath(root_.filePath("sys/module/msr"));  // no module loading from a test
-  QDir().mkpath(root_.filePath("proc"));
-  QDir().mkpath(root_.filePath("dev"));
-  qputenv("HOST_SYS", QFile::encodeName(root_.filePath("sys")));
-  qputenv("HOST_PROC", QFile::encodeName(root_.filePath("proc")));
-  qputenv("HOST_DEV", QFile::encodeName(root_.filePath("dev")));
-  devsimConfig_ = root_.filePath("devices.conf");
-  qputenv("STELVOX_DEVSIM_CONFIG", QFile::encodeName(devsimConfig_));
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root.filePath("config")));
+  QDir().mkpath(m_root.filePath("sys/module/msr"));  // no module loading from a test
+  QDir().mkpath(m_root.filePath("proc"));
+  QDir().mkpath(m_root.filePath("dev"));
+  qputenv("HOST_SYS", QFile::encodeName(m_root.filePath("sys")));
+  qputenv("HOST_PROC", QFile::encodeName(m_root.filePath("proc")));
+  qputenv("HOST_DEV", QFile::encodeName(m_root.filePath("dev")));
+  m_devsimConfig = m_root.filePath("devices.conf");
+  qputenv("STELVOX_DEVSIM_CONFIG", QFile::encodeName(m_devsimConfig));
   writeDevices({});
 }
 
 void TestMainWindow::init() {
-  QDir(root_.filePath("config")).removeRecursively();
+  QDir(m_root.filePath("config")).removeRecursively();
   writeDevices({});
 }
 
 void TestMainWindow::cleanup() {
-  window_.reset();
+  m_window.reset();
   MainWindow::setUpgradeDialogFactory(nullptr);
 }
 
 void TestMainWindow::writeDevices(const QStringList& lines) {
   // Written whole and renamed into place, so the simulator never reads half a file.
-  const QString temporary = devsimConfig_ + QStringLiteral(".new");
+  const QString temporary = m_devsimConfig + QStringLiteral(".new");
   QFile file(temporary);
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   file.write(lines.join(QLatin1Char('\n')).toUtf8() + "\n");
   file.close();
-  QFile::remove(devsimConfig_);
-  QVERIFY(QFile::rename(temporary, devsimConfig_));
+  QFile::remove(m_devsimConfig);
+  QVERIFY(QFile::rename(temporary, m_devsimConfig));
 }
 
 QTableWidget* TestMainWindow::table() const {
-  return window_->findChild<QTableWidget*>(QStringLiteral("tableWidget_HIDDevicesTable"));
+  return m_window->findChild<QTableWidget*>(QStringLiteral("tableWidget_HIDDevicesTable"));
 }
 
 QStringList TestMainWindow::trayDevices() const {
-  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  auto* tray = m_window->findChild<QSystemTrayIcon*>();
   auto* menu = qobject_cast<TrayIconMenu*>(tray->contextMenu());
   QStringList result;
   for (QAction* action : menu->deviceMenu()->actions()) result << action->text();
@@ -138,7 +138,7 @@ QStringList TestMainWindow::trayDevices() const {
 }
 
 QString TestMainWindow::text(const char* lineEdit) const {
-  return window_->findChild<QLineEdit*>(QLatin1String(lineEdit))->text();
+  return m_window->findChild<QLineEdit*>(QLatin1String(lineEdit))->text();
 }
 
 void TestMainWindow::formAndTitle_data() {
@@ -167,18 +167,18 @@ void TestMainWindow::formAndTitle() {
   QFETCH(QString, lastHeader);
   ScopedCatalogue scope(catalogue);
   QVERIFY(scope.loaded);
-  window_ = std::make_unique<TrayDesktopWindow>();
-  QCOMPARE(window_->windowTitle(), title);
-  QCOMPARE(window_->objectName(), QStringLiteral("MainWindow"));
-  QCOMPARE(window_->minimumSize(), QSize(960, 580));
-  QVERIFY(!window_->styleSheet().isEmpty());
-  QCOMPARE(window_->findChild<QLabel*>("label_5")->text(), fanLabel);
+  m_window = std::make_unique<TrayDesktopWindow>();
+  QCOMPARE(m_window->windowTitle(), title);
+  QCOMPARE(m_window->objectName(), QStringLiteral("MainWindow"));
+  QCOMPARE(m_window->minimumSize(), QSize(960, 580));
+  QVERIFY(!m_window->styleSheet().isEmpty());
+  QCOMPARE(m_window->findChild<QLabel*>("label_5")->text(), fanLabel);
   QCOMPARE(table()->columnCount(), 6);
   QCOMPARE(table()->horizontalHeaderItem(5)->text(), lastHeader);
   QCOMPARE(table()->horizontalHeaderItem(0)->text(), QStringLiteral("UUID"));
   QCOMPARE(table()->editTriggers(), QAbstractItemView::NoEditTriggers);
   QVERIFY(table()->verticalHeader()->isHidden());
-  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  auto* tray = m_window->findChild<QSystemTrayIcon*>();
   QVERIFY(tray && tray->isVisible());
   QVERIFY(!tray->icon().isNull());
 }
@@ -206,8 +206,8 @@ void TestMainWindow::valueDisplay() {
   QFETCH(QString, temperature);
   QFETCH(QString, shown);
   COMMON::writeSetting(COMMON::kKeyTemperatureUnit, unit);
-  window_ = std::make_unique<TrayDesktopWindow>();
-  window_->onReadHardwareInfo(sample(temperature, "37", temperature, "--", "1200"));
+  m_window = std::make_unique<TrayDesktopWindow>();
+  m_window->onReadHardwareInfo(sample(temperature, "37", temperature, "--", "1200"));
   QCOMPARE(text("lineEdit_CPUTemperature"), shown);
   QCOMPARE(text("lineEdit_GPUTemperature"), shown);
   QCOMPARE(text("lineEdit_CPUUsageRate"), QStringLiteral("37%"));
@@ -231,25 +231,25 @@ void TestMainWindow::rpmUnitInEachLanguage() {
   QFETCH(QString, catalogue);
   QFETCH(QString, shown);
   ScopedCatalogue scope(catalogue);
-  window_ = std::make_unique<TrayDesktopWindow>();
-  window_->onReadHardwareInfo(sample("40", "5", "50", "6", "860"));
+  m_window = std::make_unique<TrayDesktopWindow>();
+  m_window->onReadHardwareInfo(sample("40", "5", "50", "6", "860"));
   QCOMPARE(text("lineEdit_FanRpm"), shown);
 }
 
 void TestMainWindow::settingsAreRouted() {
-  window_ = std::make_unique<TrayDesktopWindow>();
-  auto* dialog = window_->findChild<CSettingDlg*>();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  auto* dialog = m_window->findChild<CSettingDlg*>();
   QVERIFY(dialog);
   const auto rotation = CircularDisplayTimer::instance();
 
   // The unit choice applies from the next sample on.
-  window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
+  m_window->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
   QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("45℃"));
   auto* unit = dialog->findChild<QComboBox*>("cmb_temperature_unit");
   unit->setCurrentIndex(1);
   emit unit->activated(1);
   QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("45℃"));
-  window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
+  m_window->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
   QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("113℉"));
 
   dialog->findChild<QSpinBox*>("spinBox_changeInterval")->setValue(4);  // seconds
@@ -273,24 +273,24 @@ void TestMainWindow::settingsAreRouted() {
   rotation->setInterval(COMMON::kDefaultChangeInterval);
 
   // Names are compared exactly.
-  window_->onSettingInfoChanged(QStringLiteral("Temperature Unit"), QStringLiteral("0"));
-  window_->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
+  m_window->onSettingInfoChanged(QStringLiteral("Temperature Unit"), QStringLiteral("0"));
+  m_window->onReadHardwareInfo(sample("45", "1", "45", "1", "1"));
   QCOMPARE(text("lineEdit_CPUTemperature"), QStringLiteral("113℉"));
 }
 
 void TestMainWindow::noDeviceAtStart() {
-  window_ = std::make_unique<TrayDesktopWindow>();
+  m_window = std::make_unique<TrayDesktopWindow>();
   QCOMPARE(table()->rowCount(), 0);
   QCOMPARE(trayDevices(), QStringList{"无"});
-  auto* thread = window_->findChild<SendHIDDataThread*>();
+  auto* thread = m_window->findChild<SendHIDDataThread*>();
   QVERIFY(thread && thread->isRunning());
   QVERIFY(thread->isPaused());
   QVERIFY(!CircularDisplayTimer::instance()->isActive());
 }
 
 void TestMainWindow::deviceArrivalAndRemoval() {
-  window_ = std::make_unique<TrayDesktopWindow>();
-  auto* thread = window_->findChild<SendHIDDataThread*>();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  auto* thread = m_window->findChild<SendHIDDataThread*>();
   QCOMPARE(table()->rowCount(), 0);
 
   writeDevices({"/dev/hidraw-sim7 hw=2.0 fw=1.3 uuid=1A2B3C4D5E6F7A8B9CADBECF"});
@@ -317,20 +317,20 @@ void TestMainWindow::devicesPresentAtStart() {
   writeDevices({"/dev/hidraw-sim2 uuid=BBBBBBBBBBBBBBBBBBBBBBBB",
                 "/dev/hidraw-sim1 uuid=AAAAAAAAAAAAAAAAAAAAAAAA",
                 "/dev/hidraw-sim3 pid=0A16 uuid=CCCCCCCCCCCCCCCCCCCCCCCC"});
-  window_ = std::make_unique<TrayDesktopWindow>();
+  m_window = std::make_unique<TrayDesktopWindow>();
   // Recognised beside the event loop, one refresh per device found.
   QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 2, kHotplugTimeoutMs);
   QCOMPARE(table()->item(0, 5)->text(), QStringLiteral("/dev/hidraw-sim1"));
   QCOMPARE(table()->item(1, 5)->text(), QStringLiteral("/dev/hidraw-sim2"));
   QCOMPARE(trayDevices(),
            (QStringList{"ZRT(AAAAAAAAAAAAAAAAAAAAAAAA)", "ZRT(BBBBBBBBBBBBBBBBBBBBBBBB)"}));
-  QVERIFY(!window_->findChild<SendHIDDataThread*>()->isPaused());
+  QVERIFY(!m_window->findChild<SendHIDDataThread*>()->isPaused());
   QVERIFY(CircularDisplayTimer::instance()->isActive());
 }
 
 void TestMainWindow::aboutShowsTheFirstDevice() {
   writeDevices({"/dev/hidraw-sim9 hw=3.1 fw=4.2", "/dev/hidraw-sim4 hw=2.0 fw=1.7"});
-  window_ = std::make_unique<TrayDesktopWindow>();
+  m_window = std::make_unique<TrayDesktopWindow>();
   QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 2, kHotplugTimeoutMs);
 
   QString hardware, firmware;
@@ -339,32 +339,32 @@ void TestMainWindow::aboutShowsTheFirstDevice() {
     firmware = modal->findChild<QLabel*>("lbl_firmware_vv")->text();
     modal->close();
   });
-  window_->onAbout();
+  m_window->onAbout();
   QCOMPARE(hardware, QStringLiteral("V2.0"));
   QCOMPARE(firmware, QStringLiteral("V1.7"));
 
   // Later requests show the same dialog without a modal loop, with the current device.
-  auto* about = window_->findChild<CAboutDlg*>();
+  auto* about = m_window->findChild<CAboutDlg*>();
   QVERIFY(about && !about->isVisible());
   writeDevices({});
   QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), 0, kHotplugTimeoutMs);
-  window_->onAbout();
+  m_window->onAbout();
   QVERIFY(about->isVisible());
-  QCOMPARE(window_->findChildren<CAboutDlg*>().size(), 1);
+  QCOMPARE(m_window->findChildren<CAboutDlg*>().size(), 1);
   QCOMPARE(about->findChild<QLabel*>("lbl_hardware_vv")->text(), QStringLiteral("--"));
   QCOMPARE(about->findChild<QLabel*>("lbl_software_vv")->text(), COMMON::kProgramVersion);
 }
 
 void TestMainWindow::trayDoubleClickOpensSettings() {
-  window_ = std::make_unique<TrayDesktopWindow>();
-  auto* tray = window_->findChild<QSystemTrayIcon*>();
-  auto* dialog = window_->findChild<CSettingDlg*>();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  auto* tray = m_window->findChild<QSystemTrayIcon*>();
+  auto* dialog = m_window->findChild<CSettingDlg*>();
   emit tray->activated(QSystemTrayIcon::Trigger);
   emit tray->activated(QSystemTrayIcon::Context);
   QVERIFY(!dialog->isVisible());
   emit tray->activated(QSystemTrayIcon::DoubleClick);
   QVERIFY(dialog->isVisible());
-  QVERIFY(!window_->isVisible());
+  QVERIFY(!m_window->isVisible());
   // The tray menu's settings entry leads to the same dialog.
   dialog->hide();
   emit qobject_cast<TrayIconMenu*>(tray->contextMenu())->sigSetting();
@@ -372,26 +372,26 @@ void TestMainWindow::trayDoubleClickOpensSettings() {
 }
 
 void TestMainWindow::closeHidesWhileTheTrayIconIsVisible() {
-  window_ = std::make_unique<TrayDesktopWindow>();
+  m_window = std::make_unique<TrayDesktopWindow>();
   bool closed = true;
   QVERIFY(!endsTheProgram([&]() {
-    window_->show();
-    closed = window_->close();
+    m_window->show();
+    closed = m_window->close();
   }));
   QVERIFY(!closed);
-  QVERIFY(!window_->isVisible());
+  QVERIFY(!m_window->isVisible());
 
   // Without a notification area a hidden window could not be reached again: close quits.
-  window_->trayAvailable = false;
+  m_window->trayAvailable = false;
   QVERIFY(endsTheProgram([&]() {
-    window_->show();
-    window_->close();
+    m_window->show();
+    m_window->close();
   }));
 }
 
 void TestMainWindow::quitAsksAndEndsOnlyOnConfirm() {
-  window_ = std::make_unique<TrayDesktopWindow>();
-  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  auto* tray = m_window->findChild<QSystemTrayIcon*>();
   auto* menu = qobject_cast<TrayIconMenu*>(tray->contextMenu());
 
   ScopedAnswerer answerer(QMessageBox::Cancel);
@@ -400,61 +400,61 @@ void TestMainWindow::quitAsksAndEndsOnlyOnConfirm() {
   QCOMPARE(answerer.boxes[0].title, QStringLiteral("温馨提示"));
   QCOMPARE(answerer.boxes[0].text, QStringLiteral("您确认要退出程序？"));
   QCOMPARE(answerer.boxes[0].icon, QMessageBox::Question);
-  QCOMPARE(answerer.boxes[0].parent, window_.get());
+  QCOMPARE(answerer.boxes[0].parent, m_window.get());
   QVERIFY(tray->isVisible());
 
   // Confirmed while the window is hidden: the icon goes and the program ends.
   answerer.setAnswer(QMessageBox::Ok);
-  QVERIFY(!window_->isVisible());
+  QVERIFY(!m_window->isVisible());
   QVERIFY(endsTheProgram([menu]() { emit menu->sigClose(); }));
   QVERIFY(!tray->isVisible());
 }
 
 void TestMainWindow::updateDialogThroughTheFactory() {
   // Without a factory the tray's update entry does nothing.
-  window_ = std::make_unique<TrayDesktopWindow>();
-  window_->onCheckUpdate();
-  window_.reset();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  m_window->onCheckUpdate();
+  m_window.reset();
 
   FakeUpgradeDialog* created = nullptr;
   MainWindow::setUpgradeDialogFactory([&created](QWidget* parent) {
     created = new FakeUpgradeDialog(parent);
     return created;
   });
-  window_ = std::make_unique<TrayDesktopWindow>();
+  m_window = std::make_unique<TrayDesktopWindow>();
   QVERIFY(created);
-  QCOMPARE(created->parent, window_.get());
+  QCOMPARE(created->parent, m_window.get());
   QCOMPARE(created->calls, QVector<bool>{true});
-  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  auto* tray = m_window->findChild<QSystemTrayIcon*>();
   emit qobject_cast<TrayIconMenu*>(tray->contextMenu())->sigCheckUpdate();
   QCOMPARE(created->calls, (QVector<bool>{true, false}));
   QCOMPARE(FakeUpgradeDialog::alive, 1);
-  window_.reset();
+  m_window.reset();
   QCOMPARE(FakeUpgradeDialog::alive, 0);
 }
 
 void TestMainWindow::withoutNotificationAreaTheWindowShows() {
-  window_ = std::make_unique<TrayDesktopWindow>();
-  window_->hide();
-  window_->ensureReachable(true);
-  QVERIFY(!window_->isVisible());  // a desktop with an area: only the icon
-  window_.reset();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  m_window->hide();
+  m_window->ensureReachable(true);
+  QVERIFY(!m_window->isVisible());  // a desktop with an area: only the icon
+  m_window.reset();
 
-  window_ = std::make_unique<TrayDesktopWindow>();
-  window_->trayAvailable = false;
-  window_->hide();
-  window_->ensureReachable(false);
-  QVERIFY(window_->isVisible());
+  m_window = std::make_unique<TrayDesktopWindow>();
+  m_window->trayAvailable = false;
+  m_window->hide();
+  m_window->ensureReachable(false);
+  QVERIFY(m_window->isVisible());
 }
 
 void TestMainWindow::toolTipTellsTheValues() {
-  window_ = std::make_unique<TrayDesktopWindow>();
-  auto* tray = window_->findChild<QSystemTrayIcon*>();
+  m_window = std::make_unique<TrayDesktopWindow>();
+  auto* tray = m_window->findChild<QSystemTrayIcon*>();
   QVERIFY(tray->toolTip().startsWith(QStringLiteral("设备检测软件 - 监测中")));
-  window_->onReadHardwareInfo(sample("45", "12", "--", "17", "1065"));
+  m_window->onReadHardwareInfo(sample("45", "12", "--", "17", "1065"));
   QCOMPARE(tray->toolTip(), QStringLiteral("设备检测软件 - 监测中\nCPU温度: 45℃\nCPU使用率: 12%\n"
                                            "GPU温度: --\nGPU使用率: 17%\n风扇转速: 1065RPM"));
-  window_->onSettingInfoChanged(COMMON::kKeyTemperatureUnit, QStringLiteral("1"));
+  m_window->onSettingInfoChanged(COMMON::kKeyTemperatureUnit, QStringLiteral("1"));
   QVERIFY2(tray->toolTip().contains(QStringLiteral("CPU温度: 113℉\n")),
            qPrintable(tray->toolTip()));
   QVERIFY(tray->toolTip().contains(QStringLiteral("GPU温度: --\n")));

@@ -39,19 +39,19 @@ class TestSettingDlg : public QObject {
   QString autostartFile() const;
   void choose(CSettingDlg& dialog, const char* box, int index);
 
-  std::unique_ptr<QTemporaryDir> config_;
+  std::unique_ptr<QTemporaryDir> m_config;
 };
 
 void TestSettingDlg::init() {
-  config_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(config_->isValid());
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
+  m_config = std::make_unique<QTemporaryDir>();
+  QVERIFY(m_config->isValid());
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
 }
 
-void TestSettingDlg::cleanup() { config_.reset(); }
+void TestSettingDlg::cleanup() { m_config.reset(); }
 
 QString TestSettingDlg::autostartFile() const {
-  return config_->path() + QStringLiteral("/autostart/") +
+  return m_config->path() + QStringLiteral("/autostart/") +
          QFileInfo(QCoreApplication::applicationFilePath()).baseName() + QStringLiteral(".desktop");
 }
 

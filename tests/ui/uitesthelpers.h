@@ -31,7 +31,7 @@ struct RecordedBox {
 // Answers every box with `answer` and records what it showed; restores on destruction.
 class ScopedAnswerer {
  public:
-  explicit ScopedAnswerer(int answer) : answer_(answer) {
+  explicit ScopedAnswerer(int answer) : m_answer(answer) {
     MessageBoxShow::setAnswerer([this](QMessageBox& box) {
       RecordedBox r;
       r.title = box.windowTitle();
@@ -42,30 +42,30 @@ class ScopedAnswerer {
       r.quitOnClose = box.testAttribute(Qt::WA_QuitOnClose);
       r.flags = box.windowFlags();
       boxes.append(r);
-      return answer_;
+      return m_answer;
     });
   }
   ~ScopedAnswerer() { MessageBoxShow::setAnswerer(nullptr); }
-  void setAnswer(int answer) { answer_ = answer; }
+  void setAnswer(int answer) { m_answer = answer; }
 
   QVector<RecordedBox> boxes;
 
  private:
-  int answer_;
+  int m_answer;
 };
 
 // Installs one of the compiled-in catalogues for the lifetime of the object.
 class ScopedCatalogue {
  public:
   explicit ScopedCatalogue(const QString& resource) {
-    loaded = translator_.load(resource);
-    if (loaded) QCoreApplication::installTranslator(&translator_);
+    loaded = m_translator.load(resource);
+    if (loaded) QCoreApplication::installTranslator(&m_translator);
   }
-  ~ScopedCatalogue() { QCoreApplication::removeTranslator(&translator_); }
+  ~ScopedCatalogue() { QCoreApplication::removeTranslator(&m_translator); }
   bool loaded = false;
 
  private:
-  QTranslator translator_;
+  QTranslator m_translator;
 };
 
 // Runs `action` on the next modal widget that opens (polling, so it works for dialogs

@@ -11,7 +11,7 @@ class QFtpRecorder : public QObject {
   Q_OBJECT
 
  public:
-  explicit QFtpRecorder(QFtp* ftp) : ftp_(ftp) {
+  explicit QFtpRecorder(QFtp* ftp) : m_ftp(ftp) {
     connect(ftp, &QFtp::stateChanged, this,
             [this](int s) { events << QStringLiteral("state %1").arg(s); });
     connect(ftp, &QFtp::listInfo, this, [this](const QUrlInfo& i) {
@@ -22,7 +22,7 @@ class QFtpRecorder : public QObject {
             [this](int id) { events << QStringLiteral("started %1").arg(id); });
     connect(ftp, &QFtp::commandFinished, this, [this](int id, bool error) {
       events << QStringLiteral("finished %1 %2").arg(id).arg(error ? "error" : "ok");
-      finishedCommands << ftp_->currentCommand();
+      finishedCommands << m_ftp->currentCommand();
     });
     connect(ftp, &QFtp::done, this, [this](bool error) {
       events << QStringLiteral("done %1").arg(error ? "error" : "ok");
@@ -52,5 +52,5 @@ class QFtpRecorder : public QObject {
   bool lastDoneError = false;
 
  private:
-  QFtp* ftp_;
+  QFtp* m_ftp;
 };

@@ -21,8 +21,8 @@ class ScriptedFtpServer : public QObject {
   using Handler = std::function<void(const QByteArray& argument)>;
 
   ScriptedFtpServer() {
-    connect(&control_, &QTcpServer::newConnection, this, &ScriptedFtpServer::acceptControl);
-    connect(&data_, &QTcpServer::newConnection, this, &ScriptedFtpServer::acceptData);
+    connect(&m_control, &QTcpServer::newConnection, this, &ScriptedFtpServer::acceptControl);
+    connect(&m_data, &QTcpServer::newConnection, this, &ScriptedFtpServer::acceptData);
     on("USER", [this](const QByteArray&) { send("331 Password required\r\n"); });
     on("PASS", [this](const QByteArray&) { send("230 Logged in\r\n"); });
     on("TYPE", [this](const QByteArray&) { send("200 Type set\r\n"); });
@@ -59,26 +59,28 @@ class ScriptedFtpServer : public QObject {
     });
   }
 
-  bool listen(const QHostAddress& address) { return control_.listen(address, 0); }
-  quint16 port() const { return control_.serverPort(); }
+  bool listen(const QHostAddress& address) { return m_control.listen(address, 0); }
+  quint16 port() const { return m_control.serverPort(); }
 
-  void on(const QByteArray& verb, Handler handler) { handlers_[verb] = std::move(handler); }
+  void on(const QByteArray& verb, Handler handler) { m_handlers[verb] = std::move(handler); }
 
   void send(const QByteArray& bytes) {
-    if (socket_) socket_->write(bytes);
+    if (m_socket) m_socket->write(bytes);
   }
   // Bytes sent but not yet taken by the client.
-  qint64 pendingOutput() const { return socket_ ? socket_->bytesToWrite() : 0; }
+  qint64 pendingOutput() const { return m_socket ? m_socket->bytesToWrite() : 0; }
   void closeControl() {
-    if (socket_) socket_->disconnectFromHost();
+    if (m_socket) m_socket->disconnectFromHost();
   }
 
   // Opens the data listener (any address, so IPv4 and IPv6 clients both reach it).
   quint16 openData() {
-    if (!data_.isListening()) data_.listen(QHostAddress::Any, 0);
-    return data_.serverPort();
+    if (!m_data.isListening()) m_data.listen(QHostAddress::Any, 0);
+    return m_data.serverPort();
   }
-  bool openDataAt(const QHostAddress& address, quint16 port) { return data_.listen(address, port); }
+  bool openDataAt(const QHostAddress& address, quint16 port) {
+    return m_data.listen(address, port);
+  }
   // A 227 reply for the data listener on 127.0.0.1.
   QByteArray passiveReply(bool parentheses) {
     const quint16 p = openData();
@@ -88,24 +90,24 @@ class ScriptedFtpServer : public QObject {
   }
   // Runs `work` with the data connection once the client has opened it.
   void withData(std::function<void(QTcpSocket*)> work) {
-    if (dataSocket_) {
-      QTcpSocket* d = dataSocket_;
-      dataSocket_ = nullptr;
+    if (m_dataSocket) {
+      QTcpSocket* d = m_dataSocket;
+      m_dataSocket = nullptr;
       work(d);
     } else {
-      pendingData_ = std::move(work);
+      m_pendingData = std::move(work);
     }
   }
 
   void connectData(const QHostAddress& address, quint16 port) {
     auto* s = new QTcpSocket(this);
     connect(s, &QTcpSocket::connected, this, [this, s] {
-      if (pendingData_) {
-        auto work = std::move(pendingData_);
-        pendingData_ = nullptr;
+      if (m_pendingData) {
+        auto work = std::move(m_pendingData);
+        m_pendingData = nullptr;
         work(s);
       } else {
-        dataSocket_ = s;
+        m_dataSocket = s;
       }
     });
     s->connectToHost(address, port);
@@ -118,34 +120,34 @@ class ScriptedFtpServer : public QObject {
 
  private slots:
   void acceptControl() {
-    while (QTcpSocket* s = control_.nextPendingConnection()) {
-      socket_ = s;
+    while (QTcpSocket* s = m_control.nextPendingConnection()) {
+      m_socket = s;
       connect(s, &QTcpSocket::readyRead, this, &ScriptedFtpServer::readCommands);
       if (!greeting.isEmpty()) s->write(greeting);
       if (closeAfterGreeting) s->disconnectFromHost();
     }
   }
   void acceptData() {
-    while (QTcpSocket* s = data_.nextPendingConnection()) {
-      if (pendingData_) {
-        auto work = std::move(pendingData_);
-        pendingData_ = nullptr;
+    while (QTcpSocket* s = m_data.nextPendingConnection()) {
+      if (m_pendingData) {
+        auto work = std::move(m_pendingData);
+        m_pendingData = nullptr;
         work(s);
       } else {
-        dataSocket_ = s;
+        m_dataSocket = s;
       }
     }
   }
   void readCommands() {
-    while (socket_ && socket_->canReadLine()) {
-      QByteArray line = socket_->readLine();
+    while (m_socket && m_socket->canReadLine()) {
+      QByteArray line = m_socket->readLine();
       line.chop(line.endsWith("\r\n") ? 2 : 1);
       received << QString::fromUtf8(line);
       const int space = line.indexOf(' ');
       const QByteArray verb = space < 0 ? line : line.left(space);
       const QByteArray argument = space < 0 ? QByteArray() : line.mid(space + 1);
-      auto it = handlers_.find(verb);
-      if (it != handlers_.end())
+      auto it = m_handlers.find(verb);
+      if (it != m_handlers.end())
         (*it)(argument);
       else
         send("500 Unknown command\r\n");
@@ -153,10 +155,10 @@ class ScriptedFtpServer : public QObject {
   }
 
  private:
-  QTcpServer control_;
-  QTcpServer data_;
-  QPointer<QTcpSocket> socket_;
-  QPointer<QTcpSocket> dataSocket_;
-  std::function<void(QTcpSocket*)> pendingData_;
-  QHash<QByteArray, Handler> handlers_;
+  QTcpServer m_control;
+  QTcpServer m_data;
+  QPointer<QTcpSocket> m_socket;
+  QPointer<QTcpSocket> m_dataSocket;
+  std::function<void(QTcpSocket*)> m_pendingData;
+  QHash<QByteArray, Handler> m_handlers;
 };

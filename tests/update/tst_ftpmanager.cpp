@@ -62,10 +62,10 @@ class TestFtpManager : public QObject {
   Q_OBJECT
 
  private:
-  QTemporaryDir home_;
-  QTemporaryDir downloads_;
-  ReleaseTree listingTree_;
-  FtpServer listingServer_;
+  QTemporaryDir m_home;
+  QTemporaryDir m_downloads;
+  ReleaseTree m_listingTree;
+  FtpServer m_listingServer;
 
   void pointAtServer(FtpManager& manager, quint16 port, const QString& password = kPassword) {
     manager.setServer(QStringLiteral("127.0.0.1"), port, kUser, password);
@@ -78,22 +78,22 @@ class TestFtpManager : public QObject {
     return spy.at(0).at(0).toString();
   }
   QString localPath(const QString& name = QStringLiteral("StelvoxSetup_V1.0.0.28.run")) const {
-    return downloads_.path() + '/' + name;
+    return m_downloads.path() + '/' + name;
   }
 
  private slots:
   void initTestCase() {
-    QVERIFY(home_.isValid());
-    QVERIFY(downloads_.isValid());
-    qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
+    QVERIFY(m_home.isValid());
+    QVERIFY(m_downloads.isValid());
+    qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
     FtpServer::Options options;
-    options.extraList = listingTree_.extraListFile();
-    QVERIFY(QDir().mkpath(listingTree_.zrt()));
-    QVERIFY(listingServer_.start(listingTree_.root(), options));
+    options.extraList = m_listingTree.extraListFile();
+    QVERIFY(QDir().mkpath(m_listingTree.zrt()));
+    QVERIFY(m_listingServer.start(m_listingTree.root(), options));
   }
 
   void init() {
-    QDir dir(downloads_.path());
+    QDir dir(m_downloads.path());
     for (const QString& name : dir.entryList(QDir::Files | QDir::System)) dir.remove(name);
   }
 
@@ -253,16 +253,16 @@ class TestFtpManager : public QObject {
   void listingChoosesRelease() {
     QFETCH(QStringList, lines);
     QFETCH(QString, reported);
-    QVERIFY(listingTree_.setExtraListing(lines));
+    QVERIFY(m_listingTree.setExtraListing(lines));
     FtpManager manager;
-    pointAtServer(manager, listingServer_.port());
+    pointAtServer(manager, m_listingServer.port());
     QCOMPARE(checkOnce(manager), reported);
   }
 
   void secondCheckWhileConnectingIsIgnored() {
-    QVERIFY(listingTree_.setExtraListing({dirLine("V1.0.0.28")}));
+    QVERIFY(m_listingTree.setExtraListing({dirLine("V1.0.0.28")}));
     FtpManager manager;
-    pointAtServer(manager, listingServer_.port());
+    pointAtServer(manager, m_listingServer.port());
     QSignalSpy spy(&manager, &FtpManager::signalNeedUpdate);
     const int listId = manager.checkNewestVersion();
     QVERIFY(listId > 1);
@@ -279,7 +279,7 @@ class TestFtpManager : public QObject {
   void rejectedLoginIsLoggedOnly() {
     LogCapture log;
     FtpManager manager;
-    pointAtServer(manager, listingServer_.port(), QStringLiteral("wrong!!!"));
+    pointAtServer(manager, m_listingServer.port(), QStringLiteral("wrong!!!"));
     QSignalSpy spy(&manager, &FtpManager::signalNeedUpdate);
     manager.checkNewestVersion();
     QTRY_VERIFY_WITH_TIMEOUT(log.contains("FTP command Failed. (FTP current state: [["), 30000);
@@ -288,8 +288,8 @@ class TestFtpManager : public QObject {
     QCOMPARE(spy.count(), 0);
 
     // The next check starts from a fresh login and succeeds.
-    QVERIFY(listingTree_.setExtraListing({dirLine("V1.0.0.28")}));
-    pointAtServer(manager, listingServer_.port());
+    QVERIFY(m_listingTree.setExtraListing({dirLine("V1.0.0.28")}));
+    pointAtServer(manager, m_listingServer.port());
     QCOMPARE(checkOnce(manager), QString("V1.0.0.28"));
   }
 
@@ -343,7 +343,7 @@ class TestFtpManager : public QObject {
     FtpServer server;
     QVERIFY(server.start(tree.root()));
 
-    const QString victim = downloads_.path() + "/victim.txt";
+    const QString victim = m_downloads.path() + "/victim.txt";
     QVERIFY(writeFile(victim, "keep me"));
     QVERIFY(QFile::link(victim, localPath()));
     FtpManager manager;
@@ -497,7 +497,7 @@ class TestFtpManager : public QObject {
     QVERIFY(finished.wait(60000));
     QCOMPARE(finished.at(0).at(0).toBool(), true);
     QVERIFY(!QFile::exists(localPath()));
-    QVERIFY(QDir(downloads_.path()).entryList(QDir::Files).isEmpty());
+    QVERIFY(QDir(m_downloads.path()).entryList(QDir::Files).isEmpty());
     QVERIFY2(log.contains(logged), qPrintable(log.lines().join('\n')));
   }
 
@@ -616,7 +616,7 @@ class TestFtpManager : public QObject {
 
   void unwritableTargetIsRefused() {
     FtpManager manager;
-    QVERIFY(!manager.downloadFile(kRemote28, downloads_.path() + "/no/such/folder/x.run"));
+    QVERIFY(!manager.downloadFile(kRemote28, m_downloads.path() + "/no/such/folder/x.run"));
     QVERIFY(!manager.isDownloading());
   }
 };

@@ -16,7 +16,7 @@ namespace {
 constexpr int kWaitMs = 30000;
 
 // Waits until the client has reported `count` batches done.
-#define WAIT_DONE(count) QTRY_COMPARE_WITH_TIMEOUT(rec_->doneCount, count, kWaitMs)
+#define WAIT_DONE(count) QTRY_COMPARE_WITH_TIMEOUT(m_rec->doneCount, count, kWaitMs)
 
 const QList<QByteArray> kListing = {
     "total 8\r\n",
@@ -30,54 +30,54 @@ class TestQFtpScripted : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScriptedFtpServer> server_;
-  std::unique_ptr<QFtp> ftp_;
-  std::unique_ptr<QFtpRecorder> rec_;
+  std::unique_ptr<ScriptedFtpServer> m_server;
+  std::unique_ptr<QFtp> m_ftp;
+  std::unique_ptr<QFtpRecorder> m_rec;
 
   // Queues connect, login and a listing of /ZRT; returns the three identifiers.
   QVector<int> checkForUpdate(const QString& host = QStringLiteral("127.0.0.1")) {
-    return {ftp_->connectToHost(host, server_->port()),
-            ftp_->login(QStringLiteral("stelvoxupd"), QStringLiteral("Zr7kQ2mv")),
-            ftp_->list(QStringLiteral("/ZRT"))};
+    return {m_ftp->connectToHost(host, m_server->port()),
+            m_ftp->login(QStringLiteral("stelvoxupd"), QStringLiteral("Zr7kQ2mv")),
+            m_ftp->list(QStringLiteral("/ZRT"))};
   }
 
  private slots:
   void initTestCase() { qRegisterMetaType<QUrlInfo>(); }
 
   void init() {
-    server_.reset(new ScriptedFtpServer);
-    server_->listing = kListing;
-    QVERIFY(server_->listen(QHostAddress::LocalHost));
-    ftp_.reset(new QFtp);
-    rec_.reset(new QFtpRecorder(ftp_.get()));
+    m_server.reset(new ScriptedFtpServer);
+    m_server->listing = kListing;
+    QVERIFY(m_server->listen(QHostAddress::LocalHost));
+    m_ftp.reset(new QFtp);
+    m_rec.reset(new QFtpRecorder(m_ftp.get()));
   }
   void cleanup() {
-    rec_.reset();
-    ftp_.reset();
-    server_.reset();
+    m_rec.reset();
+    m_ftp.reset();
+    m_server.reset();
   }
 
   void multiLineReplyWithPlainMiddleLine() {
-    server_->on("USER", [this](const QByteArray&) {
-      server_->send("230-Welcome\r\nplain text without a code\r\n230 Logged in\r\n");
+    m_server->on("USER", [this](const QByteArray&) {
+      m_server->send("230-Welcome\r\nplain text without a code\r\n230 Logged in\r\n");
     });
     checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(!rec_->lastDoneError);
-    QVERIFY(rec_->events.contains(QStringLiteral("state 4")));
+    QVERIFY(!m_rec->lastDoneError);
+    QVERIFY(m_rec->events.contains(QStringLiteral("state 4")));
     // 230 after USER: the password is not needed and not sent.
-    QCOMPARE(server_->received.filter(QRegularExpression("^PASS")).size(), 0);
-    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QCOMPARE(m_server->received.filter(QRegularExpression("^PASS")).size(), 0);
+    QCOMPARE(m_rec->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
   }
 
   void multiLineFailureTextReachesErrorString() {
-    server_->on("PASS", [this](const QByteArray&) {
-      server_->send("530-Denied\r\nsecond line\r\n530 Bye\r\n");
+    m_server->on("PASS", [this](const QByteArray&) {
+      m_server->send("530-Denied\r\nsecond line\r\n530 Bye\r\n");
     });
     checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QCOMPARE(ftp_->errorString(), QStringLiteral("Login failed:\nDenied\r\nsecond line\r\nBye"));
+    QVERIFY(m_rec->lastDoneError);
+    QCOMPARE(m_ftp->errorString(), QStringLiteral("Login failed:\nDenied\r\nsecond line\r\nBye"));
   }
 
   void early226HoldsUntilDataCloses_data() {
@@ -87,12 +87,12 @@ class TestQFtpScripted : public QObject {
   }
   void early226HoldsUntilDataCloses() {
     QFETCH(QByteArray, lastLine);
-    server_->on("LIST", [this, lastLine](const QByteArray&) {
-      server_->withData([this, lastLine](QTcpSocket* d) {
-        server_->send("150 Here\r\n");
+    m_server->on("LIST", [this, lastLine](const QByteArray&) {
+      m_server->withData([this, lastLine](QTcpSocket* d) {
+        m_server->send("150 Here\r\n");
         d->write("drwxr-xr-x 2 0 0 4096 Dec 08 00:43 V1\r\n");
         d->flush();
-        server_->send("226 Done\r\n");
+        m_server->send("226 Done\r\n");
         // The rest of the listing follows well after the final reply.
         QTimer::singleShot(500, d, [d, lastLine] {
           d->write(lastLine);
@@ -102,8 +102,8 @@ class TestQFtpScripted : public QObject {
     });
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
-    const QStringList tail = rec_->events.mid(rec_->events.size() - 4);
+    QVERIFY2(!m_rec->lastDoneError, qPrintable(m_ftp->errorString()));
+    const QStringList tail = m_rec->events.mid(m_rec->events.size() - 4);
     QCOMPARE(tail, (QStringList{"info V1", "info V2", QStringLiteral("finished %1 ok").arg(ids[2]),
                                 "done ok"}));
   }
@@ -115,24 +115,24 @@ class TestQFtpScripted : public QObject {
   }
   void passiveReplyShapes() {
     QFETCH(bool, parentheses);
-    server_->on("PASV", [this, parentheses](const QByteArray&) {
-      server_->send(server_->passiveReply(parentheses));
+    m_server->on("PASV", [this, parentheses](const QByteArray&) {
+      m_server->send(m_server->passiveReply(parentheses));
     });
     checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(!rec_->lastDoneError);
-    QCOMPARE(server_->received.mid(2), (QStringList{"TYPE A", "PASV", "LIST /ZRT"}));
-    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QVERIFY(!m_rec->lastDoneError);
+    QCOMPARE(m_server->received.mid(2), (QStringList{"TYPE A", "PASV", "LIST /ZRT"}));
+    QCOMPARE(m_rec->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
   }
 
   void passiveReplyWithoutAddressFails() {
-    server_->on("PASV", [this](const QByteArray&) { server_->send("227 No address here\r\n"); });
+    m_server->on("PASV", [this](const QByteArray&) { m_server->send("227 No address here\r\n"); });
     checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QVERIFY(!server_->received.contains(QStringLiteral("LIST /ZRT")));
-    QCOMPARE(ftp_->error(), QFtp::UnknownError);
-    QCOMPARE(ftp_->errorString(), QStringLiteral("Listing directory failed:\nNo address here"));
+    QVERIFY(m_rec->lastDoneError);
+    QVERIFY(!m_server->received.contains(QStringLiteral("LIST /ZRT")));
+    QCOMPARE(m_ftp->error(), QFtp::UnknownError);
+    QCOMPARE(m_ftp->errorString(), QStringLiteral("Listing directory failed:\nNo address here"));
   }
 
   void extendedPassiveOverIpv6_data() {
@@ -142,25 +142,25 @@ class TestQFtpScripted : public QObject {
   }
   void extendedPassiveOverIpv6() {
     QFETCH(bool, rejectEpsv);
-    server_.reset(new ScriptedFtpServer);
-    server_->listing = kListing;
-    if (!server_->listen(QHostAddress::LocalHostIPv6)) QSKIP("No IPv6 loopback here");
+    m_server.reset(new ScriptedFtpServer);
+    m_server->listing = kListing;
+    if (!m_server->listen(QHostAddress::LocalHostIPv6)) QSKIP("No IPv6 loopback here");
     if (rejectEpsv)
-      server_->on("EPSV",
-                  [this](const QByteArray&) { server_->send("500 EPSV not understood\r\n"); });
+      m_server->on("EPSV",
+                   [this](const QByteArray&) { m_server->send("500 EPSV not understood\r\n"); });
     checkForUpdate(QStringLiteral("::1"));
     WAIT_DONE(1);
-    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
-    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QVERIFY2(!m_rec->lastDoneError, qPrintable(m_ftp->errorString()));
+    QCOMPARE(m_rec->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
     const QStringList expected = rejectEpsv ? QStringList{"TYPE A", "EPSV", "PASV", "LIST /ZRT"}
                                             : QStringList{"TYPE A", "EPSV", "LIST /ZRT"};
-    QCOMPARE(server_->received.mid(2), expected);
+    QCOMPARE(m_server->received.mid(2), expected);
 
     // The choice holds for the rest of the connection.
-    ftp_->list(QStringLiteral("/ZRT"));
+    m_ftp->list(QStringLiteral("/ZRT"));
     WAIT_DONE(2);
-    QVERIFY(!rec_->lastDoneError);
-    QCOMPARE(server_->received.mid(2 + expected.size()),
+    QVERIFY(!m_rec->lastDoneError);
+    QCOMPARE(m_server->received.mid(2 + expected.size()),
              (QStringList{"TYPE A", rejectEpsv ? "PASV" : "EPSV", "LIST /ZRT"}));
   }
 
@@ -177,9 +177,9 @@ class TestQFtpScripted : public QObject {
     QFETCH(QString, host);
     QFETCH(QString, portCommand);
     if (host == QLatin1String("::1")) {
-      server_.reset(new ScriptedFtpServer);
-      server_->listing = kListing;
-      if (!server_->listen(QHostAddress::LocalHostIPv6)) QSKIP("No IPv6 loopback here");
+      m_server.reset(new ScriptedFtpServer);
+      m_server->listing = kListing;
+      if (!m_server->listen(QHostAddress::LocalHostIPv6)) QSKIP("No IPv6 loopback here");
     }
     QFtpPI pi;
     QStringList finished, errors, names;
@@ -187,63 +187,64 @@ class TestQFtpScripted : public QObject {
     connect(&pi, qOverload<int, const QString&>(&QFtpPI::error), this,
             [&](int, const QString& t) { errors << t; });
     connect(&pi.m_dtp, &QFtpDTP::listInfo, this, [&](const QUrlInfo& i) { names << i.name(); });
-    pi.connectToHost(host, server_->port());
+    pi.connectToHost(host, m_server->port());
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kWaitMs);
     QVERIFY(pi.sendCommands({"TYPE A\r\n", "PORT\r\n", "LIST /ZRT\r\n"}));
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, kWaitMs);
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
     QCOMPARE(names, (QStringList{"V1.0.0.28", "V1.0.0.29"}));
-    QCOMPARE(server_->received.size(), 3);
-    QVERIFY2(server_->received.at(1).startsWith(portCommand), qPrintable(server_->received.at(1)));
+    QCOMPARE(m_server->received.size(), 3);
+    QVERIFY2(m_server->received.at(1).startsWith(portCommand),
+             qPrintable(m_server->received.at(1)));
   }
 
   void reply202CountsAsFailure() {
-    server_->on("TYPE", [this](const QByteArray&) {
-      server_->send("202 Command not implemented, superfluous here\r\n");
+    m_server->on("TYPE", [this](const QByteArray&) {
+      m_server->send("202 Command not implemented, superfluous here\r\n");
     });
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[2])));
-    QCOMPARE(ftp_->error(), QFtp::UnknownError);
+    QVERIFY(m_rec->lastDoneError);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 error").arg(ids[2])));
+    QCOMPARE(m_ftp->error(), QFtp::UnknownError);
     QCOMPARE(
-        ftp_->errorString(),
+        m_ftp->errorString(),
         QStringLiteral("Listing directory failed:\nCommand not implemented, superfluous here"));
   }
 
   void linesWithoutValidCodeAreSkipped() {
     // Junk and a valid reply in one packet: the reply must not wait for more data.
-    server_->greeting = "hello there\r\n999 out of range\r\n220 Ready\r\n";
-    server_->on("USER", [this](const QByteArray&) {
-      server_->send("no code\r\n33\r\n331 Password please\r\n");
+    m_server->greeting = "hello there\r\n999 out of range\r\n220 Ready\r\n";
+    m_server->on("USER", [this](const QByteArray&) {
+      m_server->send("no code\r\n33\r\n331 Password please\r\n");
     });
     checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
-    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QVERIFY2(!m_rec->lastDoneError, qPrintable(m_ftp->errorString()));
+    QCOMPARE(m_rec->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
   }
 
   void silentServerHitsInactivityBound() {
-    server_->on("PASS", [](const QByteArray&) {});  // never answers
-    ftp_->setInactivityTimeout(1500);
+    m_server->on("PASS", [](const QByteArray&) {});  // never answers
+    m_ftp->setInactivityTimeout(1500);
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QCOMPARE(rec_->commandEvents().mid(2),
+    QVERIFY(m_rec->lastDoneError);
+    QCOMPARE(m_rec->commandEvents().mid(2),
              (QStringList{QStringLiteral("started %1").arg(ids[1]),
                           QStringLiteral("finished %1 error").arg(ids[1]), "done error"}));
-    QCOMPARE(ftp_->error(), QFtp::ConnectionRefused);
-    QCOMPARE(ftp_->errorString(),
+    QCOMPARE(m_ftp->error(), QFtp::ConnectionRefused);
+    QCOMPARE(m_ftp->errorString(),
              QStringLiteral("Login failed:\nHost 127.0.0.1 did not answer for 2 seconds"));
-    QCOMPARE(ftp_->state(), QFtp::Unconnected);
-    const int finishedAt = rec_->events.indexOf(QStringLiteral("finished %1 error").arg(ids[1]));
-    QCOMPARE(rec_->events.at(finishedAt - 1), QStringLiteral("state 0"));
+    QCOMPARE(m_ftp->state(), QFtp::Unconnected);
+    const int finishedAt = m_rec->events.indexOf(QStringLiteral("finished %1 error").arg(ids[1]));
+    QCOMPARE(m_rec->events.at(finishedAt - 1), QStringLiteral("state 0"));
 
     // The next check starts from a fresh connection.
-    server_->on("PASS", [this](const QByteArray&) { server_->send("230 Logged in\r\n"); });
+    m_server->on("PASS", [this](const QByteArray&) { m_server->send("230 Logged in\r\n"); });
     checkForUpdate();
     WAIT_DONE(2);
-    QVERIFY(!rec_->lastDoneError);
+    QVERIFY(!m_rec->lastDoneError);
   }
 
   // Servers that keep talking without ever answering: neither chatter without codes
@@ -258,33 +259,33 @@ class TestQFtpScripted : public QObject {
   void talkativeServerHitsInactivityBound() {
     QFETCH(QByteArray, opening);
     QFETCH(QByteArray, chunkLine);
-    ftp_->setInactivityTimeout(1500);
-    auto* timer = new QTimer(server_.get());
-    server_->on("PASS", [this, opening, chunkLine, timer](const QByteArray&) {
-      server_->send(opening);
-      connect(timer, &QTimer::timeout, server_.get(),
-              [this, chunkLine] { server_->send(chunkLine.repeated(20000)); });
+    m_ftp->setInactivityTimeout(1500);
+    auto* timer = new QTimer(m_server.get());
+    m_server->on("PASS", [this, opening, chunkLine, timer](const QByteArray&) {
+      m_server->send(opening);
+      connect(timer, &QTimer::timeout, m_server.get(),
+              [this, chunkLine] { m_server->send(chunkLine.repeated(20000)); });
       timer->start(100);
     });
     checkForUpdate();
     WAIT_DONE(1);
     timer->stop();
-    QVERIFY(rec_->lastDoneError);
-    QCOMPARE(ftp_->error(), QFtp::ConnectionRefused);
-    QVERIFY2(ftp_->errorString().contains("did not answer"), qPrintable(ftp_->errorString()));
+    QVERIFY(m_rec->lastDoneError);
+    QCOMPARE(m_ftp->error(), QFtp::ConnectionRefused);
+    QVERIFY2(m_ftp->errorString().contains("did not answer"), qPrintable(m_ftp->errorString()));
   }
 
   void slowSteadyServerIsNotCutOff() {
-    ftp_->setInactivityTimeout(3000);
-    server_->on("PASS", [this](const QByteArray&) {
+    m_ftp->setInactivityTimeout(3000);
+    m_server->on("PASS", [this](const QByteArray&) {
       // Lines 400 ms apart, well over the bound in all, never silent for that long.
-      auto* timer = new QTimer(server_.get());
+      auto* timer = new QTimer(m_server.get());
       auto sent = std::make_shared<int>(0);
-      connect(timer, &QTimer::timeout, server_.get(), [this, timer, sent] {
+      connect(timer, &QTimer::timeout, m_server.get(), [this, timer, sent] {
         if (++*sent < 12) {
-          server_->send("230-still working\r\n");
+          m_server->send("230-still working\r\n");
         } else {
-          server_->send("230 Logged in\r\n");
+          m_server->send("230 Logged in\r\n");
           timer->stop();
         }
       });
@@ -292,20 +293,20 @@ class TestQFtpScripted : public QObject {
     });
     checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
+    QVERIFY2(!m_rec->lastDoneError, qPrintable(m_ftp->errorString()));
   }
 
   void serverClosesMidReply() {
-    server_->on("USER", [this](const QByteArray&) {
-      server_->send("230-Welcome\r\n");
-      server_->closeControl();
+    m_server->on("USER", [this](const QByteArray&) {
+      m_server->send("230-Welcome\r\n");
+      m_server->closeControl();
     });
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[1])));
-    QCOMPARE(ftp_->errorString(), QStringLiteral("Login failed:\nConnection closed"));
-    QCOMPARE(ftp_->state(), QFtp::Unconnected);
+    QVERIFY(m_rec->lastDoneError);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 error").arg(ids[1])));
+    QCOMPARE(m_ftp->errorString(), QStringLiteral("Login failed:\nConnection closed"));
+    QCOMPARE(m_ftp->state(), QFtp::Unconnected);
   }
 
   void refusingGreetingFailsTheConnect_data() {
@@ -315,125 +316,125 @@ class TestQFtpScripted : public QObject {
   }
   void refusingGreetingFailsTheConnect() {
     QFETCH(bool, closeAfter);
-    server_->greeting = "421 Too many users, try later\r\n";
-    server_->closeAfterGreeting = closeAfter;
+    m_server->greeting = "421 Too many users, try later\r\n";
+    m_server->closeAfterGreeting = closeAfter;
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[0])));
-    QCOMPARE(ftp_->errorString(),
+    QVERIFY(m_rec->lastDoneError);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 error").arg(ids[0])));
+    QCOMPARE(m_ftp->errorString(),
              QStringLiteral("Connecting to host failed:\nToo many users, try later"));
-    QCOMPARE(ftp_->state(), QFtp::Unconnected);
-    QCOMPARE(rec_->events.filter(QStringLiteral("finished")).size(), 1);
-    QCOMPARE(rec_->events.filter(QStringLiteral("state 0")).size(), 1);
+    QCOMPARE(m_ftp->state(), QFtp::Unconnected);
+    QCOMPARE(m_rec->events.filter(QStringLiteral("finished")).size(), 1);
+    QCOMPARE(m_rec->events.filter(QStringLiteral("state 0")).size(), 1);
   }
 
   void serverClosesBeforeGreeting() {
-    server_->greeting.clear();
-    server_->closeAfterGreeting = true;
+    m_server->greeting.clear();
+    m_server->closeAfterGreeting = true;
     const QVector<int> ids = checkForUpdate();
     WAIT_DONE(1);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[0])));
-    QCOMPARE(ftp_->errorString(), QStringLiteral("Connecting to host failed:\nConnection closed"));
-    QCOMPARE(ftp_->state(), QFtp::Unconnected);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 error").arg(ids[0])));
+    QCOMPARE(m_ftp->errorString(), QStringLiteral("Connecting to host failed:\nConnection closed"));
+    QCOMPARE(m_ftp->state(), QFtp::Unconnected);
   }
 
   void nestedEventLoopInFinishedHandler() {
     int listId = 0;
     QVector<QFtp::Command> seenAfterLoop;
-    connect(ftp_.get(), &QFtp::commandFinished, this, [&](int, bool) {
-      if (ftp_->currentCommand() == QFtp::Login) {
-        listId = ftp_->list(QStringLiteral("/ZRT"));
-        QVERIFY(!ftp_->hasPendingCommands() || ftp_->currentCommand() == QFtp::Login);
+    connect(m_ftp.get(), &QFtp::commandFinished, this, [&](int, bool) {
+      if (m_ftp->currentCommand() == QFtp::Login) {
+        listId = m_ftp->list(QStringLiteral("/ZRT"));
+        QVERIFY(!m_ftp->hasPendingCommands() || m_ftp->currentCommand() == QFtp::Login);
       }
       // A modal dialog would do this.
       QEventLoop loop;
       QTimer::singleShot(200, &loop, &QEventLoop::quit);
       loop.exec();
-      seenAfterLoop << ftp_->currentCommand();
+      seenAfterLoop << m_ftp->currentCommand();
     });
-    const int connectId = ftp_->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
-    const int loginId = ftp_->login(QStringLiteral("u"), QStringLiteral("p"));
+    const int connectId = m_ftp->connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+    const int loginId = m_ftp->login(QStringLiteral("u"), QStringLiteral("p"));
     WAIT_DONE(1);
-    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
+    QVERIFY2(!m_rec->lastDoneError, qPrintable(m_ftp->errorString()));
     QCOMPARE(seenAfterLoop, (QVector<QFtp::Command>{QFtp::ConnectToHost, QFtp::Login, QFtp::List}));
-    QCOMPARE(rec_->commandEvents(),
+    QCOMPARE(m_rec->commandEvents(),
              (QStringList{QStringLiteral("started %1").arg(connectId),
                           QStringLiteral("finished %1 ok").arg(connectId),
                           QStringLiteral("started %1").arg(loginId),
                           QStringLiteral("finished %1 ok").arg(loginId),
                           QStringLiteral("started %1").arg(listId),
                           QStringLiteral("finished %1 ok").arg(listId), "done ok"}));
-    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QCOMPARE(m_rec->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
   }
 
   void closeWithoutQuitReply() {
-    server_->on("QUIT", [this](const QByteArray&) { server_->closeControl(); });
+    m_server->on("QUIT", [this](const QByteArray&) { m_server->closeControl(); });
     checkForUpdate();
     WAIT_DONE(1);
-    const int closeId = ftp_->close();
+    const int closeId = m_ftp->close();
     WAIT_DONE(2);
-    QVERIFY(!rec_->lastDoneError);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 ok").arg(closeId)));
-    QCOMPARE(ftp_->state(), QFtp::Unconnected);
+    QVERIFY(!m_rec->lastDoneError);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 ok").arg(closeId)));
+    QCOMPARE(m_ftp->state(), QFtp::Unconnected);
   }
 
   void lineBreakInArgumentIsRefused() {
-    ftp_->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
-    ftp_->login(QStringLiteral("u"), QStringLiteral("p"));
-    ftp_->list(QStringLiteral("/ZRT\r\nDELE /ZRT/V1.0.0.28"));
+    m_ftp->connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+    m_ftp->login(QStringLiteral("u"), QStringLiteral("p"));
+    m_ftp->list(QStringLiteral("/ZRT\r\nDELE /ZRT/V1.0.0.28"));
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QVERIFY(server_->received.filter(QRegularExpression("^DELE")).isEmpty());
-    QVERIFY(server_->received.filter(QRegularExpression("^LIST")).isEmpty());
+    QVERIFY(m_rec->lastDoneError);
+    QVERIFY(m_server->received.filter(QRegularExpression("^DELE")).isEmpty());
+    QVERIFY(m_server->received.filter(QRegularExpression("^LIST")).isEmpty());
   }
 
   void abortDropsQueuedCommands() {
     const QVector<int> ids = checkForUpdate();
-    QVERIFY(ftp_->hasPendingCommands());
-    ftp_->abort();
-    QVERIFY(!ftp_->hasPendingCommands());
-    QCOMPARE(ftp_->currentCommand(), QFtp::ConnectToHost);
+    QVERIFY(m_ftp->hasPendingCommands());
+    m_ftp->abort();
+    QVERIFY(!m_ftp->hasPendingCommands());
+    QCOMPARE(m_ftp->currentCommand(), QFtp::ConnectToHost);
     WAIT_DONE(1);
-    QCOMPARE(rec_->commandEvents(),
+    QCOMPARE(m_rec->commandEvents(),
              (QStringList{QStringLiteral("started %1").arg(ids[0]),
                           QStringLiteral("finished %1 ok").arg(ids[0]), "done ok"}));
   }
 
   void abortDuringListingThenListAgain() {
     // The listing never completes until aborted.
-    server_->on("LIST", [this](const QByteArray&) {
-      server_->withData([this](QTcpSocket* d) {
-        server_->send("150 Here\r\n");
+    m_server->on("LIST", [this](const QByteArray&) {
+      m_server->withData([this](QTcpSocket* d) {
+        m_server->send("150 Here\r\n");
         d->write(kListing.at(1));
       });
     });
-    server_->on("ABOR", [this](const QByteArray&) {
-      server_->send("426 Transfer aborted\r\n226 Abort successful\r\n");
+    m_server->on("ABOR", [this](const QByteArray&) {
+      m_server->send("426 Transfer aborted\r\n226 Abort successful\r\n");
     });
     const QVector<int> ids = checkForUpdate();
-    connect(ftp_.get(), &QFtp::listInfo, this, [this](const QUrlInfo&) { ftp_->abort(); });
+    connect(m_ftp.get(), &QFtp::listInfo, this, [this](const QUrlInfo&) { m_ftp->abort(); });
     WAIT_DONE(1);
-    QVERIFY(rec_->lastDoneError);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(ids[2])));
-    QVERIFY(server_->received.contains(QStringLiteral("ABOR")));
-    QCOMPARE(ftp_->errorString(), QStringLiteral("Listing directory failed:\nTransfer aborted"));
+    QVERIFY(m_rec->lastDoneError);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 error").arg(ids[2])));
+    QVERIFY(m_server->received.contains(QStringLiteral("ABOR")));
+    QCOMPARE(m_ftp->errorString(), QStringLiteral("Listing directory failed:\nTransfer aborted"));
 
     // The 226 of the abort is swallowed, not taken for the next command's reply.
-    disconnect(ftp_.get(), &QFtp::listInfo, this, nullptr);
-    server_->on("LIST", [this](const QByteArray&) {
-      server_->withData([this](QTcpSocket* d) {
-        server_->send("150 Here\r\n");
+    disconnect(m_ftp.get(), &QFtp::listInfo, this, nullptr);
+    m_server->on("LIST", [this](const QByteArray&) {
+      m_server->withData([this](QTcpSocket* d) {
+        m_server->send("150 Here\r\n");
         for (const QByteArray& line : kListing) d->write(line);
         d->disconnectFromHost();
-        server_->send("226 Transfer complete\r\n");
+        m_server->send("226 Transfer complete\r\n");
       });
     });
-    rec_->entries.clear();
-    ftp_->list(QStringLiteral("/ZRT"));
+    m_rec->entries.clear();
+    m_ftp->list(QStringLiteral("/ZRT"));
     WAIT_DONE(2);
-    QVERIFY2(!rec_->lastDoneError, qPrintable(ftp_->errorString()));
-    QCOMPARE(rec_->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
+    QVERIFY2(!m_rec->lastDoneError, qPrintable(m_ftp->errorString()));
+    QCOMPARE(m_rec->names(), (QStringList{"V1.0.0.28", "V1.0.0.29"}));
   }
 
   void translatedTexts_data() {
@@ -467,8 +468,8 @@ class TestQFtpScripted : public QObject {
     QFETCH(QString, notConnected);
     QCOMPARE(ftp.errorString(), QStringLiteral("Listing directory failed:\n") + notConnected);
 
-    const quint16 closedPort = server_->port();
-    server_.reset();  // nothing listens there any more
+    const quint16 closedPort = m_server->port();
+    m_server.reset();  // nothing listens there any more
     ftp.connectToHost(QStringLiteral("127.0.0.1"), closedPort);
     QTRY_COMPARE_WITH_TIMEOUT(rec.doneCount, 2, kWaitMs);
     QFETCH(QString, refused);
@@ -491,30 +492,30 @@ class TestQFtpScripted : public QObject {
     auto uninstall = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
 
     // Names under .invalid never resolve.
-    const int id = ftp_->connectToHost(QStringLiteral("stelvox-test.invalid"), 8887);
+    const int id = m_ftp->connectToHost(QStringLiteral("stelvox-test.invalid"), 8887);
     WAIT_DONE(1);
-    QVERIFY(rec_->events.contains(QStringLiteral("finished %1 error").arg(id)));
-    QCOMPARE(ftp_->error(), QFtp::HostNotFound);
+    QVERIFY(m_rec->events.contains(QStringLiteral("finished %1 error").arg(id)));
+    QCOMPARE(m_ftp->error(), QFtp::HostNotFound);
     QFETCH(QString, text);
-    QCOMPARE(ftp_->errorString(), QStringLiteral("Connecting to host failed:\n") + text);
-    QCOMPARE(ftp_->state(), QFtp::Unconnected);
+    QCOMPARE(m_ftp->errorString(), QStringLiteral("Connecting to host failed:\n") + text);
+    QCOMPARE(m_ftp->state(), QFtp::Unconnected);
   }
 
   void destroyingTheClientMidCommandIsQuiet() {
-    server_->on("PASS", [](const QByteArray&) {});
-    connect(ftp_.get(), &QFtp::commandStarted, this, [this](int) {
-      if (ftp_->currentCommand() == QFtp::Login) {
+    m_server->on("PASS", [](const QByteArray&) {});
+    connect(m_ftp.get(), &QFtp::commandStarted, this, [this](int) {
+      if (m_ftp->currentCommand() == QFtp::Login) {
         QTimer::singleShot(100, this, [this] {
-          rec_.reset();
-          ftp_.reset();
+          m_rec.reset();
+          m_ftp.reset();
         });
       }
     });
     checkForUpdate();
-    QTRY_VERIFY_WITH_TIMEOUT(!ftp_, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_ftp, kWaitMs);
     // The server sees the connection go.
     QTRY_VERIFY_WITH_TIMEOUT(
-        server_->received.contains(QStringLiteral("ABOR")) || server_->received.size() >= 2,
+        m_server->received.contains(QStringLiteral("ABOR")) || m_server->received.size() >= 2,
         kWaitMs);
   }
 };

@@ -22,15 +22,15 @@ class TestQFtpServer : public QObject {
   Q_OBJECT
 
  private:
-  QTemporaryDir root_;
-  QProcess server_;
-  quint16 port_ = 0;
+  QTemporaryDir m_root;
+  QProcess m_server;
+  quint16 m_port = 0;
 
  private slots:
   void initTestCase() {
     qRegisterMetaType<QUrlInfo>();
-    QVERIFY(root_.isValid());
-    QDir dir(root_.path());
+    QVERIFY(m_root.isValid());
+    QDir dir(m_root.path());
     for (const char* sub : {"ZRT/V1.0.0.28", "ZRT/V1.0.0.30", "ZRT/V1.0.0.29", "ZRT/v2.0.0.0"})
       QVERIFY(dir.mkpath(QLatin1String(sub)));
     for (const char* file : {"ZRT/V1.0.0.28/StelvoxSetup_V1.0.0.28.run", "ZRT/V9.9.9.9"}) {
@@ -42,25 +42,25 @@ class TestQFtpServer : public QObject {
     const QString script =
         qEnvironmentVariable("STELVOX_SOURCE_DIR") + QStringLiteral("/tests/update/ftpserver.py");
     QVERIFY2(QFile::exists(script), qPrintable(script));
-    server_.setProcessChannelMode(QProcess::SeparateChannels);
-    server_.start(QStringLiteral("/usr/bin/python3"), {script, root_.path(), kUser, kPassword});
-    QVERIFY2(server_.waitForStarted(kWaitMs), qPrintable(server_.errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(server_.canReadLine() || server_.state() != QProcess::Running,
+    m_server.setProcessChannelMode(QProcess::SeparateChannels);
+    m_server.start(QStringLiteral("/usr/bin/python3"), {script, m_root.path(), kUser, kPassword});
+    QVERIFY2(m_server.waitForStarted(kWaitMs), qPrintable(m_server.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine() || m_server.state() != QProcess::Running,
                              kWaitMs);
     bool ok = false;
-    port_ = server_.readLine().trimmed().toUShort(&ok);
-    QVERIFY2(ok && port_ != 0, server_.readAllStandardError().constData());
+    m_port = m_server.readLine().trimmed().toUShort(&ok);
+    QVERIFY2(ok && m_port != 0, m_server.readAllStandardError().constData());
   }
 
   void cleanupTestCase() {
-    server_.kill();
-    server_.waitForFinished(kWaitMs);
+    m_server.kill();
+    m_server.waitForFinished(kWaitMs);
   }
 
   void connectLoginListSignalsInOrder() {
     QFtp ftp;
     QFtpRecorder rec(&ftp);
-    const int connectId = ftp.connectToHost(QStringLiteral("127.0.0.1"), port_);
+    const int connectId = ftp.connectToHost(QStringLiteral("127.0.0.1"), m_port);
     const int loginId = ftp.login(kUser, kPassword);
     const int listId = ftp.list(QStringLiteral("/ZRT"));
     QVERIFY(connectId < loginId && loginId < listId);
@@ -116,7 +116,7 @@ class TestQFtpServer : public QObject {
   void rejectedPasswordDropsTheListing() {
     QFtp ftp;
     QFtpRecorder rec(&ftp);
-    const int connectId = ftp.connectToHost(QStringLiteral("127.0.0.1"), port_);
+    const int connectId = ftp.connectToHost(QStringLiteral("127.0.0.1"), m_port);
     const int loginId = ftp.login(kUser, QStringLiteral("wrong"));
     const int listId = ftp.list(QStringLiteral("/ZRT"));
     QTRY_COMPARE_WITH_TIMEOUT(rec.doneCount, 1, kWaitMs);
@@ -134,7 +134,7 @@ class TestQFtpServer : public QObject {
     QCOMPARE(ftp.state(), QFtp::Connected);
 
     // Trying again over the connection left open reconnects and succeeds.
-    ftp.connectToHost(QStringLiteral("127.0.0.1"), port_);
+    ftp.connectToHost(QStringLiteral("127.0.0.1"), m_port);
     ftp.login(kUser, kPassword);
     ftp.list(QStringLiteral("/ZRT"));
     QTRY_COMPARE_WITH_TIMEOUT(rec.doneCount, 2, kWaitMs);
@@ -171,7 +171,7 @@ class TestQFtpServer : public QObject {
   void missingDirectoryFailsTheListing() {
     QFtp ftp;
     QFtpRecorder rec(&ftp);
-    ftp.connectToHost(QStringLiteral("127.0.0.1"), port_);
+    ftp.connectToHost(QStringLiteral("127.0.0.1"), m_port);
     ftp.login(kUser, kPassword);
     const int listId = ftp.list(QStringLiteral("/ZRT/missing"));
     QTRY_COMPARE_WITH_TIMEOUT(rec.doneCount, 1, kWaitMs);

@@ -81,8 +81,8 @@ class TestUpgrade : public QObject {
   Q_OBJECT
 
  private:
-  QTemporaryDir home_;
-  QTemporaryDir temp_;
+  QTemporaryDir m_home;
+  QTemporaryDir m_temp;
 
   void pointAtServer(CUpgradeDialog& dialog, quint16 port) {
     dialog.ftpManager()->setServer(QStringLiteral("127.0.0.1"), port, kUser, kPassword);
@@ -92,7 +92,7 @@ class TestUpgrade : public QObject {
     QObject::connect(dialog.ftpManager(), &FtpManager::signalNeedUpdate, &dialog,
                      [] { finishLater(); });
   }
-  QString downloads() const { return temp_.path() + QStringLiteral("/Stelvox/updates"); }
+  QString downloads() const { return m_temp.path() + QStringLiteral("/Stelvox/updates"); }
   QString localInstaller(const QString& version) const {
     return downloads() + QStringLiteral("/StelvoxSetup_%1.run").arg(version);
   }
@@ -109,22 +109,22 @@ class TestUpgrade : public QObject {
     if (legacy) args << "-l";
     return QProcess::execute("minisign", args) == 0;
   }
-  QString key_;
-  QString otherKey_;
+  QString m_key;
+  QString m_otherKey;
 
  private slots:
   void initTestCase() {
-    QVERIFY(home_.isValid());
-    QVERIFY(temp_.isValid());
-    qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
+    QVERIFY(m_home.isValid());
+    QVERIFY(m_temp.isValid());
+    qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
     // Downloads land in the cache folder: this test's own.
-    qputenv("XDG_CACHE_HOME", temp_.path().toLocal8Bit());
-    qputenv("TMPDIR", temp_.path().toLocal8Bit());
-    key_ = home_.path() + "/key";
-    otherKey_ = home_.path() + "/other-key";
-    QVERIFY(QDir().mkpath(key_) && QDir().mkpath(otherKey_));
-    QVERIFY(makeKeyPair(key_));
-    QVERIFY(makeKeyPair(otherKey_));
+    qputenv("XDG_CACHE_HOME", m_temp.path().toLocal8Bit());
+    qputenv("TMPDIR", m_temp.path().toLocal8Bit());
+    m_key = m_home.path() + "/key";
+    m_otherKey = m_home.path() + "/other-key";
+    QVERIFY(QDir().mkpath(m_key) && QDir().mkpath(m_otherKey));
+    QVERIFY(makeKeyPair(m_key));
+    QVERIFY(makeKeyPair(m_otherKey));
   }
 
   void init() {
@@ -349,7 +349,7 @@ class TestUpgrade : public QObject {
     QCOMPARE(storedNextTime(), nextTimeAfter == -1 ? stored : nextTimeAfter);
     // Only a pending reminder keeps ticking; a prompt stops the timer.
     QCOMPARE(dialog.isReminderTimerActive(), storedOffset == 600);
-    QVERIFY(!QFile::exists(temp_.path() + "/evil"));
+    QVERIFY(!QFile::exists(m_temp.path() + "/evil"));
   }
 
   void installerNamesAndPaths() {
@@ -817,7 +817,7 @@ class TestUpgrade : public QObject {
     QVERIFY(tree.addRelease("V1.0.0.28", installer));
     const QString served = tree.zrt() + "/V1.0.0.28/StelvoxSetup_V1.0.0.28.run";
     if (signing != "none")
-      QVERIFY(sign(served, signing == "other key" ? otherKey_ : key_, signing == "legacy"));
+      QVERIFY(sign(served, signing == "other key" ? m_otherKey : m_key, signing == "legacy"));
     if (signing == "tampered") QVERIFY(writeFile(served, installer + "echo changed\n"));
     if (signing == "comment") {
       QByteArray signature = readFile(served + ".minisig");
@@ -837,7 +837,7 @@ class TestUpgrade : public QObject {
     boxes.thenPress(QMessageBox::Ok);  // install now, or acknowledge the refusal
     CUpgradeDialog dialog;
     pointAtServer(dialog, server.port());
-    dialog.ftpManager()->setPublicKey(publicKey(key_));
+    dialog.ftpManager()->setPublicKey(publicKey(m_key));
     if (!installs) finishAfterCheck(dialog);  // an installation ends the loop itself
     QCOMPARE(runEventLoop([&] { dialog.startCheckUpdate(false); }, 120000),
              installs ? 0 : kChainDone);

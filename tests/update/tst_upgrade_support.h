@@ -60,7 +60,7 @@ inline bool allPrintable(const QStringList& lines) {
 class ReleaseTree {
  public:
   ReleaseTree() { QDir().mkpath(root()); }
-  QString root() const { return dir_.path() + QStringLiteral("/srv"); }
+  QString root() const { return m_dir.path() + QStringLiteral("/srv"); }
   QString zrt() const { return root() + QStringLiteral("/ZRT"); }
   bool addRelease(const QString& version, const QByteArray& installer) {
     return writeFile(zrt() + QStringLiteral("/%1/StelvoxSetup_%1.run").arg(version), installer);
@@ -68,13 +68,13 @@ class ReleaseTree {
   bool addDirectory(const QString& name) { return QDir().mkpath(zrt() + '/' + name); }
   bool addPlainFile(const QString& name) { return writeFile(zrt() + '/' + name, "x"); }
   // Raw lines the server appends to the listing of /ZRT, in this order.
-  QString extraListFile() const { return dir_.path() + QStringLiteral("/extra-list.txt"); }
+  QString extraListFile() const { return m_dir.path() + QStringLiteral("/extra-list.txt"); }
   bool setExtraListing(const QStringList& lines) {
     return writeFile(extraListFile(), lines.join('\n').toUtf8() + '\n');
   }
 
  private:
-  QTemporaryDir dir_;
+  QTemporaryDir m_dir;
 };
 
 struct ServerOptions {
@@ -104,39 +104,39 @@ class FtpServer {
     if (options.freezeAfter > 0)
       args << QStringLiteral("--freeze-after") << QString::number(options.freezeAfter);
     if (!options.extraList.isEmpty()) args << QStringLiteral("--extra-list") << options.extraList;
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"), args);
-    if (!process_.waitForStarted(30000)) return false;
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!m_process.waitForStarted(30000)) return false;
     QByteArray output;
     const QRegularExpression portLine(QStringLiteral("PORT (\\d+)"));
     QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
-      if (!process_.canReadLine() && !process_.waitForReadyRead(deadline.remainingTime())) break;
-      output += process_.readLine();
+      if (!m_process.canReadLine() && !m_process.waitForReadyRead(deadline.remainingTime())) break;
+      output += m_process.readLine();
       const auto match = portLine.match(QString::fromUtf8(output));
       if (match.hasMatch()) {
-        port_ = static_cast<quint16>(match.captured(1).toUInt());
+        m_port = static_cast<quint16>(match.captured(1).toUInt());
         return true;
       }
     }
-    qWarning() << "FTP test server did not start:" << output << process_.errorString();
+    qWarning() << "FTP test server did not start:" << output << m_process.errorString();
     return false;
   }
 
   void stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.closeWriteChannel();
-    if (!process_.waitForFinished(5000)) {
-      process_.kill();
-      process_.waitForFinished(5000);
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(5000)) {
+      m_process.kill();
+      m_process.waitForFinished(5000);
     }
   }
 
-  quint16 port() const { return port_; }
+  quint16 port() const { return m_port; }
 
  private:
-  QProcess process_;
-  quint16 port_ = 0;
+  QProcess m_process;
+  quint16 m_port = 0;
 };
 
 // Answers the program's message boxes in place of a person, in the order given;
@@ -156,30 +156,30 @@ class BoxScript {
     MessageBoxShow::setAnswerer([this](QMessageBox& box) {
       Seen seen{box.icon(), box.windowTitle(), box.text(), {}};
       for (QAbstractButton* button : box.buttons()) seen.buttons << box.standardButton(button);
-      seen_.push_back(seen);
-      if (answers_.empty()) return int(QMessageBox::Cancel);
-      Answer answer = answers_.front();
-      answers_.pop_front();
+      m_seen.push_back(seen);
+      if (m_answers.empty()) return int(QMessageBox::Cancel);
+      Answer answer = m_answers.front();
+      m_answers.pop_front();
       return answer(seen);
     });
   }
   ~BoxScript() { MessageBoxShow::setAnswerer(nullptr); }
 
-  void then(Answer answer) { answers_.push_back(std::move(answer)); }
+  void then(Answer answer) { m_answers.push_back(std::move(answer)); }
   void thenPress(int button) {
     then([button](const Seen&) { return button; });
   }
-  const QList<Seen>& seen() const { return seen_; }
+  const QList<Seen>& seen() const { return m_seen; }
   QStringList texts() const {
     QStringList out;
-    for (const Seen& s : seen_) out << s.text;
+    for (const Seen& s : m_seen) out << s.text;
     return out;
   }
-  int pending() const { return int(answers_.size()); }
+  int pending() const { return int(m_answers.size()); }
 
  private:
-  std::deque<Answer> answers_;
-  QList<Seen> seen_;
+  std::deque<Answer> m_answers;
+  QList<Seen> m_seen;
 };
 
 using testsupport::LogCapture;
