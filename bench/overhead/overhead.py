@@ -164,6 +164,7 @@ def measure(pid, seconds, warmup, helper_of=None):
         "peak_rss_mib": last["hwm_kb"] / 1024.0,
         "pss_mib": rollup["pss_kb"] / 1024.0,
         "private_mib": rollup["private_kb"] / 1024.0,
+        "dirty_mib": rollup["private_dirty_kb"] / 1024.0,
         "threads": last["threads"],
         "peak_threads": peak_threads,
         "fds": last["fds"],
@@ -183,6 +184,7 @@ def measure(pid, seconds, warmup, helper_of=None):
                 "rss_mib": h_last["rss_kb"] / 1024.0,
                 "peak_rss_mib": h_last["hwm_kb"] / 1024.0,
                 "private_mib": h_rollup["private_kb"] / 1024.0,
+                "dirty_mib": h_rollup["private_dirty_kb"] / 1024.0,
                 "threads": h_last["threads"],
                 "fds": h_last["fds"],
             }
@@ -503,11 +505,11 @@ def main():
                "runs": results}
     print("\nOverhead over %.0f s after %.0f s of warm-up, median of %d (CPU = user + system, from the"
           " scheduler's counters; wake-ups = voluntary context switches):" % (args.seconds, args.warmup, args.repeats))
-    head = "%-22s %10s %12s %9s %10s %10s %9s %8s %6s"
-    print(head % ("program", "CPU s/s", "from start", "wakeup/s", "RSS MiB", "peak MiB", "priv MiB", "threads",
-                  "fds"))
-    row_format = "%-22s %10.6f %12s %9.2f %10.1f %10.1f %9.1f %8d %6d"
-    keys = ("cpu_per_s", "wakeups_per_s", "rss_mib", "peak_rss_mib", "private_mib", "threads", "fds")
+    head = "%-22s %10s %12s %9s %10s %10s %9s %9s %8s %6s"
+    print(head % ("program", "CPU s/s", "from start", "wakeup/s", "RSS MiB", "peak MiB", "priv MiB", "dirty MiB",
+                  "threads", "fds"))
+    row_format = "%-22s %10.6f %12s %9.2f %10.1f %10.1f %9.1f %9.1f %8d %6d"
+    keys = ("cpu_per_s", "wakeups_per_s", "rss_mib", "peak_rss_mib", "private_mib", "dirty_mib", "threads", "fds")
     medians = {}
 
     def thread_table(rows, sub=None):
@@ -526,23 +528,25 @@ def main():
         m = {k: med(rows, k) for k in keys + ("cpu_per_s_from_start", "pss_mib")}
         medians[name] = m
         print(row_format % (name, m["cpu_per_s"], "%.5f" % m["cpu_per_s_from_start"], m["wakeups_per_s"],
-                            m["rss_mib"], m["peak_rss_mib"], m["private_mib"], m["threads"], m["fds"]))
+                            m["rss_mib"], m["peak_rss_mib"], m["private_mib"], m["dirty_mib"], m["threads"],
+                            m["fds"]))
         if name == "stelvox":
             thread_table(rows)
         if name == "stelvox" and any("helper" in r for r in rows):
             h = {k: med(rows, k, "helper") for k in keys}
             medians["stelvox-cpuload"] = h
             print(row_format % ("  its stelvox-cpuload", h["cpu_per_s"], "", h["wakeups_per_s"], h["rss_mib"],
-                                h["peak_rss_mib"], h["private_mib"], h["threads"], h["fds"]))
+                                h["peak_rss_mib"], h["private_mib"], h["dirty_mib"], h["threads"], h["fds"]))
             both = {"cpu_per_s": statistics.median(r["cpu_per_s"] + r["helper"]["cpu_per_s"]
                                                    for r in rows if "helper" in r),
                     "wakeups_per_s": statistics.median(r["wakeups_per_s"] + r["helper"]["wakeups_per_s"]
                                                        for r in rows if "helper" in r),
-                    "rss_mib": m["rss_mib"] + h["rss_mib"], "private_mib": m["private_mib"] + h["private_mib"]}
+                    "rss_mib": m["rss_mib"] + h["rss_mib"], "private_mib": m["private_mib"] + h["private_mib"],
+                    "dirty_mib": m["dirty_mib"] + h["dirty_mib"]}
             medians["stelvox+helper"] = both
-            print("%-22s %10.6f %12s %9.2f %10.1f %10s %9.1f" % (
+            print("%-22s %10.6f %12s %9.2f %10.1f %10s %9.1f %9.1f" % (
                 "  stelvox + helper", both["cpu_per_s"], "", both["wakeups_per_s"], both["rss_mib"], "",
-                both["private_mib"]))
+                both["private_mib"], both["dirty_mib"]))
             if args.displays:
                 print("%-22s %s" % ("  frames/s per device", [r.get("frames_per_s_per_device") for r in rows]))
     summary["medians"] = medians
