@@ -501,7 +501,8 @@ def main():
 
     summary = {"seconds": args.seconds, "warmup": args.warmup, "repeats": args.repeats, "tray": args.tray,
                "hotplug": args.hotplug or "program's choice",
-               "machine_inputs": machine_inputs(), "stelvox_inputs": dict(fixture_inputs(args.fixture), display_devices=args.displays),
+               "machine_inputs": machine_inputs(),
+               "stelvox_inputs": dict(fixture_inputs(args.fixture), display_devices=args.displays),
                "runs": results}
     print("\nOverhead over %.0f s after %.0f s of warm-up, median of %d (CPU = user + system, from the"
           " scheduler's counters; wake-ups = voluntary context switches):" % (args.seconds, args.warmup, args.repeats))
