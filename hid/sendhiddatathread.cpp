@@ -42,14 +42,15 @@ void closeHandle(hid_device** handle) {
 }
 
 // One frame and its reply. The handle stays open from one frame to the next and is closed
-// when the device fails, to be opened again for the next frame.
+// when the device fails, to be opened again for the next frame. A healthy exchange builds
+// no text: the messages are made only when there is something to log.
 void exchange(Link& link, hid_device** handle, const hidreport::Buffer& frame) {
   const HIDDeviceInfo& device = link.device;
-  const QString path = device.nodePath();
   const auto log = [&link](const QString& message) {
     if (!link.stopping) RSLogger::instance()->writeLog(RSLogger::LevelError, message, kSendSource);
   };
   if (!*handle) {
+    const QString path = device.nodePath();
     *handle = hidguard::open(path.toLocal8Bit());
     if (!*handle) {
       log(QStringLiteral("=== Open HID device fail, path: %1 ===").arg(path));
@@ -72,19 +73,21 @@ void exchange(Link& link, hid_device** handle, const hidreport::Buffer& frame) {
     const int slice = int(qBound<qint64>(1, deadline.remainingTime(), kReplySliceMs));
     read = hid_read_timeout(*handle, reply.data(), reply.size(), slice);
   }
-  const QString deviceLine =
-      QStringLiteral(" VID: %1, PID: %2, Device Path: %3!").arg(device.vid, device.pid, path);
+  const auto deviceLine = [&device] {
+    return QStringLiteral(" VID: %1, PID: %2, Device Path: %3!")
+        .arg(device.vid, device.pid, device.nodePath());
+  };
   if (read < 0) {
     log(QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n")
             .arg(hidguard::errorText(*handle)) +
-        deviceLine);
+        deviceLine());
     closeHandle(handle);
   } else if (read == 0) {
     log(QStringLiteral(">>> Send data to HID device fail. [no reply within %1 ms]! <<<\n")
             .arg(SendHIDDataThread::kReplyTimeoutMs) +
-        deviceLine);
+        deviceLine());
   } else if (!hidreport::dataReplyAccepted(reply.data())) {
-    log(QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n") + deviceLine);
+    log(QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n") + deviceLine());
   }
 }
 

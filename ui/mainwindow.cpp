@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLineEdit>
 #include <QTableWidgetItem>
 #include <QTimer>
 
@@ -36,6 +37,12 @@ MainWindow::UpgradeDialogFactory& upgradeDialogFactory() {
 const QString kStyleSheetPath = QStringLiteral(":/Resource/QssConfig/Application.qss");
 // How often a desktop that started without a notification area is asked again.
 constexpr int kTrayWaitMs = 5000;
+
+// A line edit lays its text out again and repaints on every setText, an unchanged text
+// included, and most readings are the same from one pass to the next.
+void showText(QLineEdit* edit, const QString& text) {
+  if (edit->text() != text) edit->setText(text);
+}
 }  // namespace
 
 void MainWindow::setUpgradeDialogFactory(UpgradeDialogFactory factory) {
@@ -204,7 +211,9 @@ void MainWindow::updateToolTip() {
                                  m_lastSample.strGPUUsageRate + QStringLiteral("%"),
                              valuenames::name(valuenames::FanRpm) + QStringLiteral(": ") +
                                  m_lastSample.strFanRpm + valuenames::rpmUnit()};
-  m_pTrayIcon->setToolTip(lines.join(QLatin1Char('\n')));
+  const QString toolTip = lines.join(QLatin1Char('\n'));
+  // Each change goes out to the notification area (a bus message on some desktops).
+  if (m_pTrayIcon->toolTip() != toolTip) m_pTrayIcon->setToolTip(toolTip);
 }
 
 int MainWindow::celsiusToFahrenheit(int celsius) { return hidreport::toFahrenheit(celsius); }
@@ -225,18 +234,18 @@ void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo) {
 
   if (m_nTemperatureUnit != 0) {
     const QString fahrenheit = QStringLiteral("℉");
-    ui->lineEdit_CPUTemperature->setText(QString::number(celsiusToFahrenheit(m_nCPUTemperature)) +
-                                         fahrenheit);
-    ui->lineEdit_GPUTemperature->setText(QString::number(celsiusToFahrenheit(m_nGPUTemperature)) +
-                                         fahrenheit);
+    showText(ui->lineEdit_CPUTemperature,
+             QString::number(celsiusToFahrenheit(m_nCPUTemperature)) + fahrenheit);
+    showText(ui->lineEdit_GPUTemperature,
+             QString::number(celsiusToFahrenheit(m_nGPUTemperature)) + fahrenheit);
   } else {
     const QString celsius = QStringLiteral("℃");
-    ui->lineEdit_CPUTemperature->setText(hardwareInfo.strCPUTemperature + celsius);
-    ui->lineEdit_GPUTemperature->setText(hardwareInfo.strGPUTemperature + celsius);
+    showText(ui->lineEdit_CPUTemperature, hardwareInfo.strCPUTemperature + celsius);
+    showText(ui->lineEdit_GPUTemperature, hardwareInfo.strGPUTemperature + celsius);
   }
-  ui->lineEdit_CPUUsageRate->setText(hardwareInfo.strCPUUsageRate + QStringLiteral("%"));
-  ui->lineEdit_GPUUsageRate->setText(hardwareInfo.strGPUUsageRate + QStringLiteral("%"));
-  ui->lineEdit_FanRpm->setText(hardwareInfo.strFanRpm + tr("RPM"));
+  showText(ui->lineEdit_CPUUsageRate, hardwareInfo.strCPUUsageRate + QStringLiteral("%"));
+  showText(ui->lineEdit_GPUUsageRate, hardwareInfo.strGPUUsageRate + QStringLiteral("%"));
+  showText(ui->lineEdit_FanRpm, hardwareInfo.strFanRpm + tr("RPM"));
   m_lastSample = hardwareInfo;
   updateToolTip();
 }

@@ -50,7 +50,7 @@ def status_kb(pid, key):
 def memory_rollup(pid):
     """Proportional and private resident memory (KiB), which count shared libraries
     fairly where RSS counts them whole."""
-    out = {"pss_kb": 0, "private_kb": 0}
+    out = {"pss_kb": 0, "private_kb": 0, "private_dirty_kb": 0}
     try:
         with open("/proc/%d/smaps_rollup" % pid) as f:
             for line in f:
@@ -59,6 +59,11 @@ def memory_rollup(pid):
                     out["pss_kb"] = int(rest.split()[0])
                 elif key in ("Private_Clean", "Private_Dirty"):
                     out["private_kb"] += int(rest.split()[0])
+                    # Clean private pages are mostly library code no other process maps
+                    # at the moment: they turn shared as soon as one does. Dirty ones
+                    # are the process's own, whatever else runs.
+                    if key == "Private_Dirty":
+                        out["private_dirty_kb"] = int(rest.split()[0])
     except (OSError, ValueError, IndexError):
         pass
     return out
