@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
-#include <QTableWidget>
 #include <QTextCodec>
 #include <QTimer>
 #include <QTranslator>
@@ -49,7 +48,7 @@ int showCrashMessage(int& argc, char** argv, const QString& dumpPath) {
   return 0;
 }
 
-void logStartup() {
+void logStartup(bool notificationArea) {
   const QString executable = QCoreApplication::applicationFilePath();
   QString dumps = CrashHandler::dumpParentFolder(QCoreApplication::applicationDirPath());
   if (dumps.isEmpty()) dumps = QDir::currentPath();
@@ -58,7 +57,8 @@ void logStartup() {
                 COMMON::startupLine(executable, RSLogger::defaultFolder(),
                                     dumps + QStringLiteral("/DumpCrashes")),
                 "main");
-  log->writeLog(RSLogger::LevelInfo, COMMON::platform::notificationAreaDescription(), "main");
+  log->writeLog(RSLogger::LevelInfo,
+                COMMON::platform::notificationAreaDescription(notificationArea), "main");
 }
 
 // The first pass runs inside the window's constructor, before the helper has reported
@@ -69,14 +69,12 @@ void logFirstValues(const MainWindow& window) {
       HardwareInfoReader::instance().data(), &HardwareInfoReader::signalsGetHardwareInfo, &window,
       [connection, &window](COMMON::HardwareInfo sample) {
         QObject::disconnect(*connection);
-        const auto* devices =
-            window.findChild<QTableWidget*>(QStringLiteral("tableWidget_HIDDevicesTable"));
         RSLogger::instance()->writeLog(
             RSLogger::LevelInfo,
             COMMON::firstSampleLine(
                 {sample.strCPUTemperature, sample.strCPUUsageRate, sample.strGPUTemperature,
                  sample.strGPUUsageRate, sample.strFanRpm},
-                devices ? devices->rowCount() : 0),
+                window.displayCount()),
             "main");
       });
 }
@@ -106,9 +104,9 @@ int main(int argc, char* argv[]) {
 
   int result = 0;
   {
-    logStartup();
-    // Asked before the window registers its icon, while nobody waits on us.
+    // Asked once, before the window registers its icon, while nobody waits on us.
     const bool notificationArea = QSystemTrayIcon::isSystemTrayAvailable();
+    logStartup(notificationArea);
     MainWindow window;
     app.setMainWindow(&window);
     window.hide();

@@ -13,8 +13,9 @@ QString startupLine(const QString& executable, const QString& logFolder, const Q
 QString firstSampleLine(const QStringList& values, int deviceCount);
 
 namespace platform {
-// Where the notification-area icon is shown, or why it cannot be.
-QString notificationAreaDescription();
+// Where the notification-area icon is shown, or why it cannot be; `x11Tray` is whether an
+// X11 system tray was found.
+QString notificationAreaDescription(bool x11Tray);
 }  // namespace platform
 
 }  // namespace COMMON

@@ -4,7 +4,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QSystemTrayIcon>
 
 #include "startupreport.h"
 
@@ -29,15 +28,14 @@ bool statusNotifierHostRuns() {
 
 }  // namespace
 
-QString notificationAreaDescription() {
-  if (!QDBusConnection::sessionBus().isConnected() && !QSystemTrayIcon::isSystemTrayAvailable())
+QString notificationAreaDescription(bool x11Tray) {
+  if (!QDBusConnection::sessionBus().isConnected() && !x11Tray)
     return QStringLiteral(
         "Notification area: none found and no D-Bus session bus; the icon appears when a "
         "panel with a notification area starts. Start the program again to open its window.");
   if (statusNotifierHostRuns())
     return QStringLiteral("Notification area: StatusNotifierItem over D-Bus.");
-  if (QSystemTrayIcon::isSystemTrayAvailable())
-    return QStringLiteral("Notification area: X11 system tray.");
+  if (x11Tray) return QStringLiteral("Notification area: X11 system tray.");
   return QStringLiteral(
       "Notification area: none found (on GNOME, the AppIndicator extension provides one); "
       "the icon appears when one starts. Start the program again to open its window.");

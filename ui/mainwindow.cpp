@@ -188,6 +188,7 @@ void MainWindow::connectSettingSource(Source* source) {
           &SendHIDDataThread::onSettingValueChanged);
   connect(source, &Source::settingInfoChanged, m_pAlarmNotifier,
           &AlarmNotifier::onSettingInfoChanged);
+  connect(source, &Source::settingInfoChanged, m_pHistoryPane, &HistoryPane::onSettingInfoChanged);
 }
 
 void MainWindow::connectSettingDialog(CSettingDlg* dialog) { connectSettingSource(dialog); }
@@ -200,18 +201,15 @@ void MainWindow::updateToolTip() {
     const std::optional<int> celsius = valuenames::reading(text);
     return celsius ? valuenames::temperatureText(*celsius, m_nTemperatureUnit) : text;
   };
-  const QStringList lines = {tr("设备检测软件 - 监测中"),
-                             valuenames::name(valuenames::CpuTemperature) + QStringLiteral(": ") +
-                                 temperature(m_lastSample.strCPUTemperature),
-                             valuenames::name(valuenames::CpuUsage) + QStringLiteral(": ") +
-                                 m_lastSample.strCPUUsageRate + QStringLiteral("%"),
-                             valuenames::name(valuenames::GpuTemperature) + QStringLiteral(": ") +
-                                 temperature(m_lastSample.strGPUTemperature),
-                             valuenames::name(valuenames::GpuUsage) + QStringLiteral(": ") +
-                                 m_lastSample.strGPUUsageRate + QStringLiteral("%"),
-                             valuenames::name(valuenames::FanRpm) + QStringLiteral(": ") +
-                                 m_lastSample.strFanRpm + valuenames::rpmUnit()};
-  const QString toolTip = lines.join(QLatin1Char('\n'));
+  const std::pair<valuenames::Value, QString> values[] = {
+      {valuenames::CpuTemperature, temperature(m_lastSample.strCPUTemperature)},
+      {valuenames::CpuUsage, m_lastSample.strCPUUsageRate + QStringLiteral("%")},
+      {valuenames::GpuTemperature, temperature(m_lastSample.strGPUTemperature)},
+      {valuenames::GpuUsage, m_lastSample.strGPUUsageRate + QStringLiteral("%")},
+      {valuenames::FanRpm, m_lastSample.strFanRpm + valuenames::rpmUnit()}};
+  QString toolTip = tr("设备检测软件 - 监测中");
+  for (const auto& [value, text] : values)
+    toolTip += QLatin1Char('\n') + valuenames::name(value) + QStringLiteral(": ") + text;
   // Each change goes out to the notification area (a bus message on some desktops).
   if (m_pTrayIcon->toolTip() != toolTip) m_pTrayIcon->setToolTip(toolTip);
 }
@@ -294,7 +292,6 @@ void MainWindow::onSetting() {
 }
 
 void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSettingValue) {
-  m_pHistoryPane->onSettingInfoChanged(strSettingName, strSettingValue);
   const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt(nullptr, 10));
   const auto rotation = CircularDisplayTimer::instance();
   const auto toggle = [&rotation, value](quint8 item) {

@@ -46,6 +46,8 @@ class MainWindow : public QMainWindow {
   // sending thread a copy of the table and refills the table view and the tray list.
   void refreshDeviceList();
   void showDeviceTable();
+  // How many display devices are recognised.
+  int displayCount() const { return m_hidDevicesManager.devices().size(); }
 
   // Where the desktop had no notification area at start (`notificationArea`, asked before
   // the window registered its icon), the window shows at once and one log line says why,
