@@ -1,6 +1,5 @@
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include "rslogger.h"
@@ -16,11 +15,3 @@ static void BM_WriteLogLine(benchmark::State& state) {
   qInstallMessageHandler(nullptr);
 }
 BENCHMARK(BM_WriteLogLine);
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -2,8 +2,6 @@
 // (long runs of blanks, the most backtracking the Unix pattern can do).
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include "qftpparse.h"
 
 namespace {
@@ -61,11 +59,3 @@ void BM_ReplyReaderMultiLine(benchmark::State& state) {
 BENCHMARK(BM_ReplyReaderMultiLine);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

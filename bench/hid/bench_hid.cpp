@@ -2,7 +2,6 @@
 // place of hidapi).
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -55,11 +54,3 @@ static void BM_SendPass16Devices(benchmark::State& state) {
   state.counters["devices"] = 16;
 }
 BENCHMARK(BM_SendPass16Devices)->Unit(benchmark::kMicrosecond);
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
