@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -13,14 +14,33 @@
 #include "rslogger.h"
 #include "settings.h"
 
-// One display's link: the frame handed over by a pass, and the state of the thread serving it.
+// What each frame is made of, written by the GUI thread's slots.
+struct SendHIDDataThread::Feed {
+  std::mutex mutex;
+  int unit = 0;
+  hidreport::Thresholds thresholds;
+  hidreport::Sample sample;
+
+  hidreport::Buffer frameFor(const HIDDeviceInfo& device) {
+    const quint8 item = hidreport::itemForDevice(CircularDisplayTimer::instance()->currentItem(),
+                                                 device.pid == COMMON::kDeviceProductId);
+    std::lock_guard<std::mutex> lock(mutex);
+    return hidreport::dataFrame(item, unit, sample, thresholds);
+  }
+};
+
+// One display's link: its timing, a frame handed over by an explicit pass, and the state of
+// the thread serving it.
 struct SendHIDDataThread::Link {
   HIDDeviceInfo device;
+  std::shared_ptr<Feed> feed;
   std::mutex mutex;
   std::condition_variable changed;
   std::atomic<bool> stopping{false};
+  bool timed = false;  // frames of its own every kPassIntervalMs (the worker runs)
+  bool paused = false;
   bool hasFrame = false;
-  bool busy = false;  // a frame was handed over and its exchange is not over
+  bool busy = false;  // an exchange is under way
   bool finished = false;
   hidreport::Buffer frame{};
 };
@@ -91,24 +111,47 @@ void exchange(Link& link, hid_device** handle, const hidreport::Buffer& frame) {
   }
 }
 
-// The body of a link's thread.
+// The body of a link's thread: it sleeps until its next frame is due (or one is handed
+// over), makes the frame from the latest sample and exchanges it.
 void serve(const std::shared_ptr<Link>& link) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kInterval = std::chrono::milliseconds(SendHIDDataThread::kPassIntervalMs);
   hid_device* handle = nullptr;
+  Clock::time_point due = Clock::now();
   for (;;) {
     hidreport::Buffer frame;
+    bool handedOver = false;
     {
       std::unique_lock<std::mutex> lock(link->mutex);
-      link->changed.wait(lock, [&] { return link->stopping || link->hasFrame; });
+      for (;;) {
+        if (link->stopping || link->hasFrame) break;
+        if (!link->timed || link->paused) {
+          link->changed.wait(lock);
+        } else if (Clock::now() < due) {
+          link->changed.wait_until(lock, due);
+        } else {
+          break;
+        }
+      }
       if (link->stopping) break;
+      handedOver = link->hasFrame;
       frame = link->frame;
       link->hasFrame = false;
+      link->busy = true;
     }
+    if (!handedOver) frame = link->feed->frameFor(link->device);
     exchange(*link, &handle, frame);
     {
       std::lock_guard<std::mutex> lock(link->mutex);
       link->busy = false;
     }
     link->changed.notify_all();
+    if (!handedOver) {
+      // A device slower than the interval gets its next frame one interval after its last
+      // exchange ended, not a burst of frames that fell due meanwhile.
+      const Clock::time_point now = Clock::now();
+      due = due + kInterval > now ? due + kInterval : now + kInterval;
+    }
   }
   if (handle) hid_close(handle);
   {
@@ -129,10 +172,11 @@ void stop(Link& link) {
 }  // namespace
 
 SendHIDDataThread::SendHIDDataThread(QObject* parent)
-    : QThread(parent), m_temperatureUnit(COMMON::readIntSetting(COMMON::kKeyTemperatureUnit)) {
-  m_thresholds.temperatureAlarm = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
-  m_thresholds.usageRateAlarm = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
-  m_thresholds.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
+    : QThread(parent), m_feed(std::make_shared<Feed>()) {
+  m_feed->unit = COMMON::readIntSetting(COMMON::kKeyTemperatureUnit);
+  m_feed->thresholds.temperatureAlarm = COMMON::readIntSetting(COMMON::kKeyTemperatureAlarm);
+  m_feed->thresholds.usageRateAlarm = COMMON::readIntSetting(COMMON::kKeyUsageRateAlarm);
+  m_feed->thresholds.fanRpmAlarm = COMMON::readIntSetting(COMMON::kKeyFanRpmAlarm);
 }
 
 SendHIDDataThread::~SendHIDDataThread() {
@@ -143,7 +187,7 @@ SendHIDDataThread::~SendHIDDataThread() {
     m_wakeCondition.wakeAll();
   }
   quit();
-  wait();  // passes never wait for a device
+  wait();  // the worker never waits for a device
   stopLinks();
 }
 
@@ -163,33 +207,35 @@ int SendHIDDataThread::sampleValue(const QString& text, bool* known) {
 }
 
 void SendHIDDataThread::onSetHardwareData(COMMON::HardwareInfo hardwareInfo) {
-  QMutexLocker lock(&m_mutex);
-  m_sample.cpuTemperature =
-      sampleValue(hardwareInfo.strCPUTemperature, &m_sample.cpuTemperatureKnown);
-  m_sample.cpuUsageRate = sampleValue(hardwareInfo.strCPUUsageRate);
-  m_sample.gpuTemperature =
-      sampleValue(hardwareInfo.strGPUTemperature, &m_sample.gpuTemperatureKnown);
-  m_sample.gpuUsageRate = sampleValue(hardwareInfo.strGPUUsageRate);
-  m_sample.fanRpm = sampleValue(hardwareInfo.strFanRpm);
+  hidreport::Sample sample;
+  sample.cpuTemperature = sampleValue(hardwareInfo.strCPUTemperature, &sample.cpuTemperatureKnown);
+  sample.cpuUsageRate = sampleValue(hardwareInfo.strCPUUsageRate);
+  sample.gpuTemperature = sampleValue(hardwareInfo.strGPUTemperature, &sample.gpuTemperatureKnown);
+  sample.gpuUsageRate = sampleValue(hardwareInfo.strGPUUsageRate);
+  sample.fanRpm = sampleValue(hardwareInfo.strFanRpm);
+  std::lock_guard<std::mutex> lock(m_feed->mutex);
+  m_feed->sample = sample;
 }
 
 void SendHIDDataThread::onSettingValueChanged(QString strSettingName, QString strSettingValue) {
-  QMutexLocker lock(&m_mutex);
   const int value = COMMON::clampSetting(strSettingName, strSettingValue.toInt(nullptr, 10));
+  std::lock_guard<std::mutex> lock(m_feed->mutex);
   if (strSettingName == COMMON::kKeyTemperatureUnit)
-    m_temperatureUnit = value;
+    m_feed->unit = value;
   else if (strSettingName == COMMON::kKeyTemperatureAlarm)
-    m_thresholds.temperatureAlarm = value;
+    m_feed->thresholds.temperatureAlarm = value;
   else if (strSettingName == COMMON::kKeyUsageRateAlarm)
-    m_thresholds.usageRateAlarm = value;
+    m_feed->thresholds.usageRateAlarm = value;
   else if (strSettingName == COMMON::kKeyFanRpmAlarm)
-    m_thresholds.fanRpmAlarm = value;
+    m_feed->thresholds.fanRpmAlarm = value;
 }
 
 void SendHIDDataThread::setDevices(const HIDDeviceTable& devices) {
   {
     QMutexLocker lock(&m_mutex);
     m_devices = devices;
+    ++m_changes;
+    m_wakeCondition.wakeAll();
   }
   // A departed device's handle is closed now, not at the next pass, which a pause may delay.
   QMutexLocker passLock(&m_passMutex);
@@ -207,11 +253,14 @@ void SendHIDDataThread::setDevices(const HIDDeviceTable& devices) {
 void SendHIDDataThread::pauseSending() {
   QMutexLocker lock(&m_mutex);
   m_paused = true;
+  ++m_changes;
+  m_wakeCondition.wakeAll();
 }
 
 void SendHIDDataThread::resumeSending() {
   QMutexLocker lock(&m_mutex);
   m_paused = false;
+  ++m_changes;
   m_wakeCondition.wakeAll();
 }
 
@@ -221,67 +270,67 @@ bool SendHIDDataThread::isPaused() const {
 }
 
 void SendHIDDataThread::run() {
+  QMutexLocker lock(&m_mutex);
   while (!isInterruptionRequested()) {
+    const HIDDeviceTable devices = m_devices;
+    const bool paused = m_paused;
+    const int changes = m_changes;
+    lock.unlock();
     {
-      QMutexLocker lock(&m_mutex);
-      while (m_paused && !isInterruptionRequested()) m_wakeCondition.wait(&m_mutex);
+      // Every device gets a timed link; departed ones were stopped by setDevices().
+      QMutexLocker passLock(&m_passMutex);
+      for (const HIDDeviceInfo& device : devices) {
+        const std::shared_ptr<Link> link = linkFor(device);
+        {
+          std::lock_guard<std::mutex> linkLock(link->mutex);
+          link->timed = true;
+          link->paused = paused;
+        }
+        link->changed.notify_all();
+      }
     }
-    if (isInterruptionRequested()) break;
-
-    sendPass(false);
-
-    // The pause between passes; the destructor's wake ends it early.
-    QDeadlineTimer deadline(kPassIntervalMs);
-    QMutexLocker lock(&m_mutex);
-    while (!isInterruptionRequested() && !deadline.hasExpired())
-      m_wakeCondition.wait(&m_mutex, deadline);
+    lock.relock();
+    while (changes == m_changes && !isInterruptionRequested()) m_wakeCondition.wait(&m_mutex);
   }
 }
 
-void SendHIDDataThread::sendDataToHIDDevice() { sendPass(true); }
+std::shared_ptr<SendHIDDataThread::Link> SendHIDDataThread::linkFor(const HIDDeviceInfo& device) {
+  std::shared_ptr<Link>& link = m_links[device.path];
+  if (link && link->device.nodePath() != device.nodePath()) {
+    stop(*link);
+    link.reset();
+  }
+  if (!link) {
+    link = std::make_shared<Link>();
+    link->device = device;
+    link->feed = m_feed;
+    std::thread(serve, link).detach();
+  }
+  return link;
+}
 
-void SendHIDDataThread::sendPass(bool waitForReplies) {
+void SendHIDDataThread::sendDataToHIDDevice() {
   HIDDeviceTable devices;
-  int unit = 0;
-  hidreport::Thresholds thresholds;
-  hidreport::Sample sample;
   {
     QMutexLocker lock(&m_mutex);
     devices = m_devices;
-    unit = m_temperatureUnit;
-    thresholds = m_thresholds;
-    sample = m_sample;
   }
-  if (devices.isEmpty()) return;
-
   QMutexLocker passLock(&m_passMutex);
   QList<std::shared_ptr<Link>> handedOver;
   for (const HIDDeviceInfo& device : qAsConst(devices)) {
     if (isInterruptionRequested()) break;
-    std::shared_ptr<Link>& link = m_links[device.path];
-    if (link && link->device.nodePath() != device.nodePath()) {
-      stop(*link);
-      link.reset();
-    }
-    if (!link) {
-      link = std::make_shared<Link>();
-      link->device = device;
-      std::thread(serve, link).detach();
-    }
-    const quint8 item = hidreport::itemForDevice(CircularDisplayTimer::instance()->currentItem(),
-                                                 device.pid == COMMON::kDeviceProductId);
+    const std::shared_ptr<Link> link = linkFor(device);
     {
       std::lock_guard<std::mutex> lock(link->mutex);
       // Still busy with an earlier frame: this device skips the pass, the others do not wait.
       if (link->busy) continue;
-      link->frame = hidreport::dataFrame(item, unit, sample, thresholds);
+      link->frame = m_feed->frameFor(device);
       link->hasFrame = true;
       link->busy = true;
     }
     link->changed.notify_all();
     handedOver.append(link);
   }
-  if (!waitForReplies) return;
   for (const auto& link : qAsConst(handedOver)) {
     std::unique_lock<std::mutex> lock(link->mutex);
     link->changed.wait(lock, [&] { return !link->busy || link->finished; });

@@ -9,10 +9,12 @@
 //   thread->setDevices(manager.devices()); thread->pauseSending(); thread->resumeSending();
 //
 // Each display has a link of its own: a thread that opens the device once, keeps the handle
-// until a write or read fails, and exchanges one frame at a time. A pass hands every idle link
-// its frame and does not wait, so a device that answers slowly, never answers or stalls its
-// writes only misses frames itself. The destructor waits at most kStopWaitMs for the links;
-// one stuck in a write is left to finish on its own.
+// until a write or read fails, and exchanges one frame at a time. While the worker runs, each
+// link times its own frames, one every kPassIntervalMs, so a device that answers slowly,
+// never answers or stalls its writes only misses frames itself, and a frame costs one wake-up
+// of one thread instead of a hand-over between two. The worker itself only sleeps until the
+// device table or the pause changes and then brings the links in line. The destructor waits
+// at most kStopWaitMs for the links; one stuck in a write is left to finish on its own.
 #pragma once
 
 #include <QMap>
@@ -42,13 +44,14 @@ class SendHIDDataThread : public QThread {
   void resumeSending();
   bool isPaused() const;
 
-  // One send pass that waits for this pass's replies (the worker loop does not wait).
+  // One frame to every device now, waiting for the replies (the timed frames never wait).
   void sendDataToHIDDevice();
 
   // Sample value from its text: base 10, anything else 0.
   static int sampleValue(const QString& text, bool* known = nullptr);
 
   struct Link;
+  struct Feed;
 
  public slots:
   void onSetHardwareData(COMMON::HardwareInfo hardwareInfo);
@@ -58,17 +61,17 @@ class SendHIDDataThread : public QThread {
   void run() override;
 
  private:
-  void sendPass(bool waitForReplies);
+  std::shared_ptr<Link> linkFor(const HIDDeviceInfo& device);
   void stopLinks();
 
   HIDDeviceTable m_devices;
   bool m_paused = false;
+  int m_changes = 0;  // counts the changes the worker has to bring the links in line with
   mutable QMutex m_mutex;
   QWaitCondition m_wakeCondition;
-  int m_temperatureUnit;
-  hidreport::Thresholds m_thresholds;
-  hidreport::Sample m_sample;
-  // Guards m_links: passes run on the worker, or on the caller of sendDataToHIDDevice().
+  // What every frame is made of; shared with the links, which may outlive this object.
+  std::shared_ptr<Feed> m_feed;
+  // Guards m_links: used by the worker and by the callers of setDevices(), sendDataToHIDDevice().
   QMutex m_passMutex;
   QMap<QString, std::shared_ptr<Link>> m_links;
 };

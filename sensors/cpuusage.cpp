@@ -3,10 +3,10 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QIODevice>
-#include <QProcess>
 #include <QVariant>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 #include "rslogger.h"
 
@@ -54,13 +54,40 @@ QString helperPath() {
 
 void setHelperPath(const QString& path) { helperPathOverride() = path; }
 
-void startProcess(QProcess& process) {
-  if (process.state() != QProcess::NotRunning) return;
-  const QString counter = counterPath(sensors::platform::systemVersionText());
-  // Its standard error is not read; let the rare complaint reach our own instead of
-  // collecting in a buffer nobody empties.
-  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  process.start(helperPath(), {counter}, QIODevice::ReadWrite);
+bool HelperProcess::start(const QString& program, const QStringList& arguments) {
+  if (isRunning()) return true;
+  close();
+  m_program = program;
+  m_arguments = arguments;
+  if (!sensors::platform::startChild(program, arguments, &m_child)) return false;
+  open(QIODevice::ReadWrite);
+  return true;
+}
+
+bool HelperProcess::isRunning() { return m_child.pid && sensors::platform::childRunning(&m_child); }
+
+void HelperProcess::fetch() {
+  if (m_child.pid) sensors::platform::readChild(m_child, &m_pending);
+}
+
+void HelperProcess::close() {
+  sensors::platform::endChild(&m_child);
+  m_pending.clear();
+  QIODevice::close();
+}
+
+qint64 HelperProcess::readData(char* data, qint64 maxSize) {
+  const qint64 n = qMin<qint64>(maxSize, m_pending.size());
+  memcpy(data, m_pending.constData(), size_t(n));
+  m_pending.remove(0, int(n));
+  return n;
+}
+
+void startProcess(HelperProcess& process) {
+  if (process.isRunning()) return;
+  // Whatever it wrote before it ended was read by the pass; its standard error is ours,
+  // so that the rare complaint is not collected in a buffer nobody empties.
+  process.start(helperPath(), {counterPath(sensors::platform::systemVersionText())});
 }
 
 std::optional<int> parseLine(const QByteArray& line) {

@@ -3,7 +3,6 @@
 #include <QAtomicPointer>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QProcess>
 #include <QTimer>
 
 #include "constants.h"
@@ -37,12 +36,11 @@ HardwareInfoReader::HardwareInfoReader() : QObject(nullptr) {
   m_timer = new QTimer(this);
   connect(m_timer, &QTimer::timeout, this, &HardwareInfoReader::onReadHardwareInfo);
 
-  m_process = new QProcess(this);
-  connect(m_process, &QProcess::readyRead, this, &HardwareInfoReader::onReadCPURate);
+  m_process = new cpuusage::HelperProcess(this);
 }
 
 HardwareInfoReader::~HardwareInfoReader() {
-  if (m_process->isOpen()) m_process->close();
+  m_process->close();
   if (m_timer->isActive()) m_timer->stop();
   m_driver.RemoveWRingService();
 }
@@ -53,6 +51,8 @@ void HardwareInfoReader::start(int intervalMs) {
 }
 
 void HardwareInfoReader::onReadHardwareInfo() {
+  // The helper's lines are read here, not as they come: only the last one counts.
+  onReadCPURate();
   cpuusage::startProcess(*m_process);
   const unsigned int driverTemperature = m_driver.readProcessorTemperature();
 
@@ -64,6 +64,7 @@ void HardwareInfoReader::onReadHardwareInfo() {
 }
 
 void HardwareInfoReader::onReadCPURate() {
+  m_process->fetch();
   if (const std::optional<int> rate = cpuusage::readRate(*m_process))
     m_hardwareInfo.strCPUUsageRate = QString::number(*rate, 10);
 }

@@ -10,7 +10,9 @@
 #include "samplepass.h"
 #include "wring.h"
 
-class QProcess;
+namespace cpuusage {
+class HelperProcess;
+}
 class QTimer;
 
 class HardwareInfoReader : public QObject {
@@ -39,7 +41,7 @@ class HardwareInfoReader : public QObject {
 
   COMMON::HardwareInfo m_hardwareInfo;
   WRingDriver m_driver;
-  QProcess* m_process = nullptr;
+  cpuusage::HelperProcess* m_process = nullptr;
   QTimer* m_timer = nullptr;
   sampling::SlewStates m_slewStates;
 };

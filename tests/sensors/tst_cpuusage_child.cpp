@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
@@ -20,13 +19,13 @@ int main(int argc, char** argv) {
   cpuusage::setHelperPath(QString::fromLocal8Bit(argv[1]));
 
   HardwareInfoReader* reader = HardwareInfoReader::instance().data();
-  const QProcess* helper = reader->findChild<QProcess*>();
+  auto* helper = reader->findChild<cpuusage::HelperProcess*>();
   if (!helper) return 3;
 
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
     if (reader->currentHardwareInfo().strCPUUsageRate == QLatin1String("--") ||
-        helper->state() != QProcess::Running)
+        !helper->isRunning())
       return;
     std::printf("%lld\n", static_cast<long long>(helper->processId()));
     std::fflush(stdout);

@@ -59,7 +59,7 @@ class TestCpuUsageSampler : public QObject {
   void helperValueReachesTheSample() {
     cpuusage::setHelperPath(helperBinary());
     auto reader = HardwareInfoReader::instance();
-    auto* helper = reader->findChild<QProcess*>();
+    auto* helper = reader->findChild<cpuusage::HelperProcess*>();
     QVERIFY(helper);
     QCOMPARE(rate(), QStringLiteral("--"));
     reader->start(300);
@@ -74,8 +74,7 @@ class TestCpuUsageSampler : public QObject {
 
     // A helper that dies is started again by a later pass; the value keeps its text.
     ::kill(pid_t(pid), SIGKILL);
-    QTRY_VERIFY_WITH_TIMEOUT(helper->state() == QProcess::Running && helper->processId() != pid,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(helper->isRunning() && helper->processId() != pid, 30000);
     QCOMPARE(rate(), QStringLiteral("0"));
   }
 
