@@ -3,6 +3,7 @@
 // through NVML. Roots come from HOST_SYS, HOST_PROC and HOST_DEV when set.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,74 @@ std::optional<std::string> readSmall(const std::string& path) {
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
+// A kernel file read at every pass, kept open between reads: sysfs and procfs make the
+// value afresh for every read from offset 0, so a pass costs one pread instead of a path
+// walk, an open and a close. A failed read closes it (a chip that went away answers
+// ENODEV), and the next read opens the path again. A file that was removed or replaced
+// (an ordinary file system: a recorded tree) has no links left and is opened afresh.
+class KeptFile {
+ public:
+  KeptFile() = default;
+  explicit KeptFile(std::string path) : m_path(std::move(path)) {}
+  KeptFile(KeptFile&& other) noexcept
+      : m_path(std::move(other.m_path)),
+        m_fd(std::exchange(other.m_fd, -1)),
+        m_capacity(other.m_capacity) {}
+  KeptFile& operator=(KeptFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      m_path = std::move(other.m_path);
+      m_fd = std::exchange(other.m_fd, -1);
+      m_capacity = other.m_capacity;
+    }
+    return *this;
+  }
+  ~KeptFile() { close(); }
+
+  const std::string& path() const { return m_path; }
+  bool empty() const { return m_path.empty(); }
+
+  // The file from its start, up to `limit` bytes, in one read: the kernel makes the text
+  // for a read from offset 0, and a second read further on could meet a newer text.
+  std::optional<std::string> read(size_t limit = 256) {
+    if (m_path.empty()) return std::nullopt;
+    struct stat info {};
+    if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || info.st_nlink == 0)) close();
+    if (m_fd < 0) {
+      m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      if (m_fd < 0) return std::nullopt;
+    }
+    std::string text;
+    if (!m_capacity) m_capacity = std::min<size_t>(limit, 4096);
+    for (;;) {
+      text.resize(m_capacity);
+      ssize_t got;
+      do {
+        got = ::pread(m_fd, &text[0], text.size(), 0);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) {
+        close();  // e.g. EIO from a chip that did not answer, ENODEV from one that left
+        return std::nullopt;
+      }
+      if (static_cast<size_t>(got) < m_capacity || m_capacity >= limit) {
+        text.resize(static_cast<size_t>(got));
+        return text;
+      }
+      m_capacity = std::min(limit, m_capacity * 2);  // /proc/stat on a large machine
+    }
+  }
+
+ private:
+  void close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+  }
+
+  std::string m_path;
+  int m_fd = -1;
+  size_t m_capacity = 0;
+};
+
 std::vector<std::string> listDirectory(const std::string& path) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(path.c_str());
@@ -96,27 +165,30 @@ std::string readTrimmed(const std::string& path) {
 }
 
 // A device the kernel has put to sleep must not be woken by reading its sensors.
-bool isSuspended(const std::string& runtimeStatusPath) {
-  return !runtimeStatusPath.empty() && readTrimmed(runtimeStatusPath) == "suspended";
+bool isSuspended(KeptFile& runtimeStatus) {
+  const std::optional<std::string> text = runtimeStatus.read();
+  return text && sys::trim(*text) == "suspended";
 }
 
 // One sensor file of the hwmon ABI with its unit scale and plausible range; outside
 // the range are the sentinels chips use for unconnected inputs (-128, 127, 0xffff).
 struct FileSensor {
   std::unique_ptr<Sensor> sensor;
-  std::string path;
-  std::string faultPath;
+  KeptFile file;
+  KeptFile fault;
   float scale = 1.f;
   float minValid = 0.f;
   float maxValid = 0.f;
 };
 
-std::optional<float> readFileSensor(const FileSensor& file) {
-  if (!file.faultPath.empty()) {
-    const std::optional<long long> fault = sys::parseInteger(readTrimmed(file.faultPath));
+std::optional<float> readFileSensor(FileSensor& file) {
+  if (!file.fault.empty()) {
+    const std::optional<std::string> faultText = file.fault.read();
+    const std::optional<long long> fault =
+        sys::parseInteger(faultText ? std::string(sys::trim(*faultText)) : std::string());
     if (fault && *fault != 0) return std::nullopt;
   }
-  const std::optional<std::string> text = readSmall(file.path);
+  const std::optional<std::string> text = file.file.read();
   if (!text) return std::nullopt;
   const std::optional<long long> raw = sys::parseInteger(*text);
   if (!raw) return std::nullopt;
@@ -128,8 +200,8 @@ std::optional<float> readFileSensor(const FileSensor& file) {
 // Processor load from /proc/stat: "CPU Total" and one sensor per logical processor.
 class CpuLoadMeter {
  public:
-  explicit CpuLoadMeter(std::string statPath) : m_statPath(std::move(statPath)) {
-    const std::optional<std::string> text = readFile(m_statPath);
+  explicit CpuLoadMeter(std::string statPath) : m_stat(std::move(statPath)) {
+    const std::optional<std::string> text = m_stat.read(kStatLimit);
     if (!text) return;
     for (const sys::CpuTimes& times : sys::parseProcStat(*text)) {
       const std::string name =
@@ -149,7 +221,7 @@ class CpuLoadMeter {
   // the kernel's fixed 100 per second), so that a second refresh right after the first keeps the
   // last value instead of replacing it with the noise of a few ticks.
   void update() {
-    const std::optional<std::string> text = readFile(m_statPath);
+    const std::optional<std::string> text = m_stat.read(kStatLimit);
     const std::vector<sys::CpuTimes> now =
         text ? sys::parseProcStat(*text) : std::vector<sys::CpuTimes>();
     for (Line& line : m_lines) {
@@ -176,13 +248,14 @@ class CpuLoadMeter {
 
  private:
   static constexpr std::uint64_t kMinTicks = 20;
+  static constexpr size_t kStatLimit = 256 * 1024;
   struct Line {
     int cpu;
     std::unique_ptr<Sensor> sensor;
     sys::CpuTimes baseline;
     bool hasBaseline;
   };
-  std::string m_statPath;
+  KeptFile m_stat;
   std::vector<Line> m_lines;
 };
 
@@ -209,11 +282,11 @@ class OncePerWalk {
 class SysfsHardware final : public IHardware, public OncePerWalk {
  public:
   SysfsHardware(HardwareType type, std::string name, std::string runtimeStatusPath)
-      : m_type(type), m_name(std::move(name)), m_runtimeStatusPath(std::move(runtimeStatusPath)) {}
+      : m_type(type), m_name(std::move(name)), m_runtimeStatus(std::move(runtimeStatusPath)) {}
 
   void update() override {
     if (!due()) return;
-    if (m_frozen || isSuspended(m_runtimeStatusPath)) {
+    if (m_frozen || isSuspended(m_runtimeStatus)) {
       clear();
       return;
     }
@@ -222,7 +295,7 @@ class SysfsHardware final : public IHardware, public OncePerWalk {
     if (m_loadMeter) m_loadMeter->update();
   }
   void updateDetails() override {
-    if (m_frozen || isSuspended(m_runtimeStatusPath)) return;
+    if (m_frozen || isSuspended(m_runtimeStatus)) return;
     for (FileSensor& file : m_inputs) file.sensor->setValue(readFileSensor(file));
   }
   HardwareType hardwareType() const override { return m_type; }
@@ -285,7 +358,7 @@ class SysfsHardware final : public IHardware, public OncePerWalk {
 
   HardwareType m_type;
   std::string m_name;
-  std::string m_runtimeStatusPath;
+  KeptFile m_runtimeStatus;
   std::string m_origin;
   bool m_frozen = false;
   std::vector<FileSensor> m_files;
@@ -307,7 +380,7 @@ class NvidiaGpu final : public IHardware, public OncePerWalk {
       : m_library(library),
         m_slot(std::move(slot)),
         m_name(std::move(name)),
-        m_runtimeStatusPath(std::move(runtimeStatusPath)),
+        m_runtimeStatus(std::move(runtimeStatusPath)),
         m_temperature(SensorType::Temperature, "GPU Core"),
         m_load(SensorType::Load, "GPU Core"),
         m_fan(SensorType::Fan, "GPU Fan"),
@@ -316,7 +389,7 @@ class NvidiaGpu final : public IHardware, public OncePerWalk {
 
   void update() override {
     if (!due()) return;
-    const bool awake = !isSuspended(m_runtimeStatusPath);
+    const bool awake = !isSuspended(m_runtimeStatus);
     std::optional<nvml::Reading> reading;
     if (m_library.setAwake(this, awake)) reading = m_library.read(m_slot);
     if (!reading) reading = nvml::Reading();  // asleep, gone, or no NVML: no values
@@ -334,7 +407,7 @@ class NvidiaGpu final : public IHardware, public OncePerWalk {
   nvml::Library& m_library;
   std::string m_slot;
   std::string m_name;
-  std::string m_runtimeStatusPath;
+  KeptFile m_runtimeStatus;
   Sensor m_temperature, m_load, m_fan;
   std::vector<ISensor*> m_sensorViews;
   std::vector<IHardware*> m_noChildren;
@@ -389,18 +462,18 @@ ChipInputs scanChip(const std::string& dir, bool withVoltages) {
 FileSensor temperatureFile(const std::string& dir, const ChipInputs::Input& input) {
   FileSensor file;
   const std::string base = dir + "/temp" + std::to_string(input.index);
-  file.path = base + "_input";
+  file.file = KeptFile(base + "_input");
   file.sensor = std::make_unique<Sensor>(SensorType::Temperature, input.label);
   file.scale = 0.001f;  // millidegrees Celsius
   file.minValid = -55.f;
   file.maxValid = 125.f;
-  if (exists(base + "_fault")) file.faultPath = base + "_fault";
+  if (exists(base + "_fault")) file.fault = KeptFile(base + "_fault");
   return file;
 }
 
 FileSensor fanFile(const std::string& dir, const ChipInputs::Input& input) {
   FileSensor file;
-  file.path = dir + "/fan" + std::to_string(input.index) + "_input";
+  file.file = KeptFile(dir + "/fan" + std::to_string(input.index) + "_input");
   file.sensor = std::make_unique<Sensor>(SensorType::Fan, input.label);
   file.minValid = 0.f;
   file.maxValid = 30000.f;  // rpm; larger numbers are stalled-fan counters
@@ -663,8 +736,8 @@ class LinuxComputer final : public Computer {
     chip->follow(&m_walk);
     if (driver == "amdgpu") {
       FileSensor busy;
-      busy.path = device + "/gpu_busy_percent";
-      if (exists(busy.path)) {
+      busy.file = KeptFile(device + "/gpu_busy_percent");
+      if (exists(busy.file.path())) {
         busy.sensor = std::make_unique<Sensor>(SensorType::Load, "GPU Core");
         busy.minValid = 0.f;
         busy.maxValid = 100.f;
