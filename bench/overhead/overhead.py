@@ -16,7 +16,7 @@ real /sys and /proc; what they found there is printed too. Each program is measu
   overhead.py [--build-dir build | --program /usr/bin/stelvox] [--seconds 120]
               [--repeats 3] [--warmup 10] [--no-peers] [--json out.json]
               [--peers-read-fixture] [--callgrind 30] [--displays 0-4] [--tray]
-              [--devsim-log] [--hotplug poll]
+              [--devsim-log] [--hotplug poll] [--floor]
 
 --peers-read-fixture runs the peers in a private mount namespace with the recorded
 tree's sys/class over /sys/class (needs root or CAP_SYS_ADMIN), so that on a machine
@@ -24,6 +24,10 @@ without sensors they have the same chips to read as stelvox.
 
 --tray gives the X display a notification area: the program then keeps to its icon
 with the window closed, as on most desktops; without it the window stays open.
+
+--floor also runs, after each round of stelvox, threads that do nothing but wake at the
+rates each of its threads (and the helper) was measured to wake at: the price of those
+wake-ups alone on this machine, under which no program that wakes as often can go.
 
 psensor and btop are installed on demand (apt-get) when missing and allowed.
 """
@@ -298,6 +302,33 @@ def run_stelvox(args, display):
         rig.close()
 
 
+def wake_rates(figures, displays):
+    """One rate per thread of stelvox and its helper that woke: the display links'
+    wake-ups shared evenly among the displays, every other thread by name."""
+    rates = []
+    for name, row in figures.get("per_thread", {}).items():
+        if name.startswith("SendHIDData") and displays:
+            rates += [row["wakeups_per_s"] / displays] * displays
+        elif row["wakeups_per_s"] > 0.05:
+            rates.append(row["wakeups_per_s"])
+    helper = figures.get("helper")
+    if helper and helper["wakeups_per_s"] > 0.05:
+        rates.append(helper["wakeups_per_s"])
+    return rates
+
+
+def run_floor(args, rates):
+    program = os.path.join(args.build_dir, "bench", "stelvox-wakefloor")
+    if not rates or not os.access(program, os.X_OK):
+        return None
+    proc = subprocess.Popen([program] + ["%.3f" % r for r in rates])
+    try:
+        return measure(proc.pid, args.seconds, args.warmup)
+    finally:
+        proc.kill()
+        proc.wait()
+
+
 def peer_command(args, argv):
     if not args.peers_read_fixture:
         return argv
@@ -473,6 +504,8 @@ def main():
                     help="let the simulator log every frame (its cost then counts as the program's)")
     ap.add_argument("--peers-read-fixture", action="store_true",
                     help="let psensor and btop read the recorded tree's /sys/class instead of the machine's")
+    ap.add_argument("--floor", action="store_true",
+                    help="also measure threads that only wake at stelvox's measured rates")
     ap.add_argument("--json")
     ap.add_argument("--callgrind", type=int, default=0, help="also profile a run of this many seconds")
     args = ap.parse_args()
@@ -487,6 +520,10 @@ def main():
         for i in range(args.repeats):
             say("round %d/%d: stelvox" % (i + 1, args.repeats))
             results["stelvox"].append(run_stelvox(args, xvfb.display))
+            if args.floor and results["stelvox"][-1]:
+                say("round %d/%d: wake-up floor" % (i + 1, args.repeats))
+                results["stelvox"][-1]["floor"] = run_floor(
+                    args, wake_rates(results["stelvox"][-1], args.displays))
             if peers:
                 say("round %d/%d: psensor" % (i + 1, args.repeats))
                 results["psensor"].append(run_psensor(args, xvfb.display))
@@ -548,6 +585,11 @@ def main():
             print("%-22s %10.6f %12s %9.2f %10.1f %10s %9.1f %9.1f" % (
                 "  stelvox + helper", both["cpu_per_s"], "", both["wakeups_per_s"], both["rss_mib"], "",
                 both["private_mib"], both["dirty_mib"]))
+            floors = [r["floor"] for r in rows if r.get("floor")]
+            if floors:
+                f = {k: statistics.median(x[k] for x in floors) for k in ("cpu_per_s", "wakeups_per_s")}
+                medians["wake-up floor"] = f
+                print("%-22s %10.6f %12s %9.2f" % ("  wake-up floor", f["cpu_per_s"], "", f["wakeups_per_s"]))
             if args.displays:
                 print("%-22s %s" % ("  frames/s per device", [r.get("frames_per_s_per_device") for r in rows]))
     summary["medians"] = medians

@@ -1,6 +1,7 @@
 // The Linux hardware model over recorded machines: what each machine reports, load
 // from two snapshots of /proc/stat, broken and vanishing files, sleeping GPUs and
 // NVML (a fake library found through LD_LIBRARY_PATH).
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -48,7 +49,11 @@ bool advanceStat(const QString& file, int user, int idle) {
     out += fields.join(' ') + '\n';
   }
   in.close();
-  return fixtures::writeFile(file, out);
+  // Replaced, not rewritten: the library keeps the file open between reads and must see
+  // the new one.
+  QSaveFile replacement(file);
+  return replacement.open(QIODevice::WriteOnly) && replacement.write(out) == out.size() &&
+         replacement.commit();
 }
 
 struct Expected {
