@@ -40,8 +40,8 @@ Roots rootsFromEnvironment() {
   return roots;
 }
 
-// Reads a small kernel file whole. sysfs values are a page at most; /proc/stat on a
-// large machine is longer, hence the bound rather than one read.
+// Reads a kernel file whole, in as many reads as it takes: files of many records such as
+// /proc/cpuinfo hand over whole records only, so one short read is not their end.
 std::optional<std::string> readFile(const std::string& path, size_t limit = 256 * 1024) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
@@ -59,21 +59,6 @@ std::optional<std::string> readFile(const std::string& path, size_t limit = 256 
   }
   ::close(fd);
   return text;
-}
-
-// A sysfs attribute in one read: the kernel hands over the whole value (at most a
-// page) at once, and sensor values, labels and states are far shorter than this.
-std::optional<std::string> readSmall(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  char buffer[256];
-  ssize_t got;
-  do {
-    got = ::read(fd, buffer, sizeof buffer);
-  } while (got < 0 && errno == EINTR);
-  ::close(fd);
-  if (got < 0) return std::nullopt;  // e.g. EIO from a chip that did not answer
-  return std::string(buffer, static_cast<size_t>(got));
 }
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -106,7 +91,9 @@ class KeptFile {
   bool empty() const { return m_path.empty(); }
 
   // The file from its start, up to `limit` bytes, in one read: the kernel makes the text
-  // for a read from offset 0, and a second read further on could meet a newer text.
+  // for a read from offset 0, and a second read further on could meet a newer text. For
+  // files the kernel writes as one text (sysfs attributes, /proc/stat), whose short read
+  // means the end; not for files of many records such as /proc/cpuinfo (readFile).
   std::optional<std::string> read(size_t limit = 256) {
     if (m_path.empty()) return std::nullopt;
     struct stat info {};
@@ -159,8 +146,9 @@ std::vector<std::string> listDirectory(const std::string& path) {
   return names;
 }
 
+// A value, label or name read once (at discovery).
 std::string readTrimmed(const std::string& path) {
-  const std::optional<std::string> text = readSmall(path);
+  const std::optional<std::string> text = KeptFile(path).read();
   return text ? std::string(sys::trim(*text)) : std::string();
 }
 
@@ -183,9 +171,8 @@ struct FileSensor {
 
 std::optional<float> readFileSensor(FileSensor& file) {
   if (!file.fault.empty()) {
-    const std::optional<std::string> faultText = file.fault.read();
-    const std::optional<long long> fault =
-        sys::parseInteger(faultText ? std::string(sys::trim(*faultText)) : std::string());
+    const std::optional<std::string> flag = file.fault.read();
+    const std::optional<long long> fault = flag ? sys::parseInteger(*flag) : std::nullopt;
     if (fault && *fault != 0) return std::nullopt;
   }
   const std::optional<std::string> text = file.file.read();

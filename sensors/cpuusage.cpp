@@ -54,33 +54,38 @@ QString helperPath() {
 
 void setHelperPath(const QString& path) { helperPathOverride() = path; }
 
-bool HelperProcess::start(const QString& program, const QStringList& arguments) {
-  if (isRunning()) return true;
+void FeedDevice::close() {
+  m_pending.clear();
+  QIODevice::close();
+}
+
+qint64 FeedDevice::readData(char* data, qint64 maxSize) {
+  const qint64 n = qMin<qint64>(maxSize, m_pending.size());
+  memcpy(data, m_pending.constData(), size_t(n));
+  m_pending.remove(0, int(n));
+  return n;
+}
+
+void HelperProcess::start(const QString& program, const QStringList& arguments) {
+  if (isRunning()) return;
   close();
   m_program = program;
   m_arguments = arguments;
-  if (!sensors::platform::startChild(program, arguments, &m_child)) return false;
-  open(QIODevice::ReadWrite);
-  return true;
+  if (sensors::platform::startChild(program, arguments, &m_child)) open(QIODevice::ReadWrite);
 }
 
 bool HelperProcess::isRunning() { return m_child.pid && sensors::platform::childRunning(&m_child); }
 
 void HelperProcess::fetch() {
-  if (m_child.pid) sensors::platform::readChild(m_child, &m_pending);
+  if (!m_child.pid) return;
+  QByteArray output;
+  sensors::platform::readChild(m_child, &output);
+  feed(output);
 }
 
 void HelperProcess::close() {
   sensors::platform::endChild(&m_child);
-  m_pending.clear();
-  QIODevice::close();
-}
-
-qint64 HelperProcess::readData(char* data, qint64 maxSize) {
-  const qint64 n = qMin<qint64>(maxSize, m_pending.size());
-  memcpy(data, m_pending.constData(), size_t(n));
-  m_pending.remove(0, int(n));
-  return n;
+  FeedDevice::close();
 }
 
 void startProcess(HelperProcess& process) {

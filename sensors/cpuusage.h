@@ -30,18 +30,40 @@ void endChild(ChildProcess* child);
 
 namespace cpuusage {
 
-// The helper as a child process whose output is read when the sampler asks for it. A
-// QProcess would watch the pipe and wake the program for every line, once a second,
-// although only the line before each pass counts.
-class HelperProcess : public QIODevice {
+// A sequential device over bytes handed in with feed(): only what was fed can be read,
+// in order. The helper's output is read through it.
+class FeedDevice : public QIODevice {
   Q_OBJECT
 
  public:
-  explicit HelperProcess(QObject* parent = nullptr) : QIODevice(parent) {}
+  explicit FeedDevice(QObject* parent = nullptr) : QIODevice(parent) {}
+  void feed(const QByteArray& bytes) { m_pending += bytes; }
+
+  bool isSequential() const override { return true; }
+  qint64 bytesAvailable() const override { return m_pending.size() + QIODevice::bytesAvailable(); }
+  bool canReadLine() const override { return m_pending.contains('\n') || QIODevice::canReadLine(); }
+  void close() override;
+
+ protected:
+  qint64 readData(char* data, qint64 maxSize) override;
+  qint64 writeData(const char*, qint64) override { return -1; }
+
+ private:
+  QByteArray m_pending;
+};
+
+// The helper as a child process whose output is read when the sampler asks for it. A
+// QProcess would watch the pipe and wake the program for every line, once a second,
+// although only the line before each pass counts.
+class HelperProcess : public FeedDevice {
+  Q_OBJECT
+
+ public:
+  explicit HelperProcess(QObject* parent = nullptr) : FeedDevice(parent) {}
   ~HelperProcess() override { close(); }
 
   // Starts `program` unless it runs; opens the device for reading and writing.
-  bool start(const QString& program, const QStringList& arguments);
+  void start(const QString& program, const QStringList& arguments);
   bool isRunning();
   qint64 processId() const { return m_child.pid; }
   QString program() const { return m_program; }
@@ -51,17 +73,8 @@ class HelperProcess : public QIODevice {
   // Ends the helper and closes the device.
   void close() override;
 
-  bool isSequential() const override { return true; }
-  qint64 bytesAvailable() const override { return m_pending.size() + QIODevice::bytesAvailable(); }
-  bool canReadLine() const override { return m_pending.contains('\n') || QIODevice::canReadLine(); }
-
- protected:
-  qint64 readData(char* data, qint64 maxSize) override;
-  qint64 writeData(const char*, qint64) override { return -1; }
-
  private:
   sensors::platform::ChildProcess m_child;
-  QByteArray m_pending;
   QString m_program;
   QStringList m_arguments;
 };

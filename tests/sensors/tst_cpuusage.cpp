@@ -18,26 +18,9 @@ QByteArray dataLine(const QByteArray& value) {
   return "\"12/08/2026 03:00:00.000\",\"" + value + "\"\r\n";
 }
 
-// A pipe-like device the test feeds: only what was fed can be read, in order.
-class FeedDevice : public QIODevice {
- public:
+// The parser's input as the helper's pipe gives it, opened as the sampler opens it.
+struct FeedDevice : cpuusage::FeedDevice {
   FeedDevice() { open(QIODevice::ReadOnly); }
-  void feed(const QByteArray& bytes) { m_pending += bytes; }
-  bool isSequential() const override { return true; }
-  qint64 bytesAvailable() const override { return m_pending.size() + QIODevice::bytesAvailable(); }
-  bool canReadLine() const override { return m_pending.contains('\n') || QIODevice::canReadLine(); }
-
- protected:
-  qint64 readData(char* data, qint64 maxSize) override {
-    const qint64 n = qMin<qint64>(maxSize, m_pending.size());
-    memcpy(data, m_pending.constData(), size_t(n));
-    m_pending.remove(0, int(n));
-    return n;
-  }
-  qint64 writeData(const char*, qint64) override { return -1; }
-
- private:
-  QByteArray m_pending;
 };
 
 QString helperBinary() {
